@@ -1,0 +1,36 @@
+#pragma once
+
+// Captures the codec's microphone input (16-bit stereo, 48000 Hz) in a ring of 64 blocks of 10 ms
+// and carries the level detector the measurement arms and takes.
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "platform/status.h"
+
+namespace zelk {
+
+enum Band : int32_t { kBandLow = 0, kBandMedium = 1, kBandHigh = 2 };
+
+class WaveInRecorder {
+  public:
+    // Uses platform.waveIn and platform.sync.
+    explicit WaveInRecorder(const Platform& platform);
+    ~WaveInRecorder();
+    WaveInRecorder(const WaveInRecorder&) = delete;
+    WaveInRecorder& operator=(const WaveInRecorder&) = delete;
+
+    Status Start(uint16_t vendorId, uint16_t deviceId);
+    void Stop();
+    void Shutdown();
+
+    void ArmDetection(int32_t band);
+    // Any output may be null; each value handed out is cleared.
+    void TakeDetection(int32_t* pending, int32_t* reachedLow, int32_t* reachedMedium,
+                       int32_t* reachedHigh);
+    void SetDetectionThresholds(int32_t lowPercent, int32_t mediumPercent, int32_t highPercent);
+
+    // (private state added by the implementation)
+};
+
+}  // namespace zelk

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace zelk::sim {
+
+// Time of the simulated machine, in microseconds from its start. Nothing moves it but AdvanceBy
+// and AdvanceTo, so whatever is scheduled on it happens in one order, run after run.
+//
+// Tasks run on the thread that advances the clock, in time order; tasks due at the same moment run
+// in the order they were scheduled. After every task the settle hook runs (the simulated machine
+// waits there until its device and worker threads have handled what the task set off).
+//
+// The clock may be advanced again from inside a task (a Sleep of the thread that drives it). Such a
+// nested advance runs device tasks only; message tasks (timer messages to a window) that fall due
+// meanwhile wait for the outermost advance, as a window's messages wait for its loop.
+class VirtualClock {
+  public:
+    enum class Kind { kDevice, kMessage };
+    using TaskId = uint64_t;
+
+    int64_t NowUs() const;
+
+    // A task due at dueUs; with periodUs > 0 it repeats every periodUs after that.
+    TaskId Schedule(int64_t dueUs, int64_t periodUs, Kind kind, std::function<void()> task);
+    // Safe from inside a task, also for the task itself.
+    void Cancel(TaskId id);
+    bool IsScheduled(TaskId id) const;
+
+    void AdvanceBy(int64_t us);
+    void AdvanceTo(int64_t us);
+    // Due time of the next task that an outermost advance would run, or -1 when none.
+    int64_t NextDueUs() const;
+
+    void SetSettleHook(std::function<void()> hook);
+
+  private:
+    struct Task {
+        int64_t dueUs;
+        int64_t periodUs;
+        Kind kind;
+        uint64_t order;
+        std::function<void()> run;
+    };
+
+    mutable std::mutex mutex_;
+    std::map<TaskId, Task> tasks_;
+    int64_t nowUs_ = 0;
+    TaskId nextId_ = 1;
+    uint64_t nextOrder_ = 0;
+    int depth_ = 0;
+    std::function<void()> settle_;
+};
+
+}  // namespace zelk::sim
