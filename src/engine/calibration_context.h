@@ -62,6 +62,10 @@ class CalibrationContext {
     // Records the message of the last failure.
     void SetErrorText(const char* message);
 
+    // True from a successful BeginRun until AbortRun or FinishRun: the player and the recorder
+    // stream, the timer runs and the endpoint control belongs to the run.
+    bool runActive() const { return runActive_; }
+
     const Platform platform;
 
     uint16_t vendorId = 0;
@@ -86,6 +90,13 @@ class CalibrationContext {
     int32_t soughtBand = 0;
     char wavPath[kWavPathLength] = {};
     char errorText[kErrorTextLength] = {};
+
+  private:
+    // Puts back what a start changed before it failed and gives back the run's controls.
+    void UndoFailedStart(bool microphoneSetUp);
+
+    bool runActive_ = false;
+    bool tornDown_ = false;
 };
 
 }  // namespace zelk
