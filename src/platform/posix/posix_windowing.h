@@ -1,0 +1,96 @@
+#pragma once
+
+// Windowing on Linux: every window is a datagram socket in the runtime folder (window_socket.h),
+// messages are 12-byte datagrams, and the modal loop dispatches one window's datagrams and timers
+// on the thread that runs it.
+//
+// Timers run on one of two clocks, chosen at construction:
+// - real time: one timerfd per timer; when a read reports several expirations (the loop was busy)
+//   every one of them is delivered, in the order the timers fell due;
+// - virtual time: timers are message tasks of a sim::VirtualClock and reach the handler on the
+//   thread that advances it. When the modal loop finds no datagram waiting it advances the clock
+//   to its next due task, so a run goes as fast as the machine allows; with nothing due it waits
+//   for a datagram.
+//
+// Timer messages come only from the window's own timers: a datagram carrying the timer message
+// is dropped. Control states are recorded in memory and in the runtime folder
+// (control_state_file.h), where another process reads them through IsControlEnabled on the
+// window it found.
+//
+// Post and FindWindowByTitle may be called from any thread; the other calls belong to the thread
+// that runs the window.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/posix/unique_fd.h"
+#include "platform/sim/virtual_clock.h"
+#include "platform/status.h"
+#include "platform/windowing.h"
+
+namespace zelk::posix {
+
+class PosixWindowing final : public Windowing {
+  public:
+    // Real-time timers. The folder must have passed PrepareRuntimeFolder.
+    explicit PosixWindowing(std::string runtimeFolder);
+    // Virtual-time timers on clock, which must outlive this object.
+    PosixWindowing(std::string runtimeFolder, sim::VirtualClock* clock);
+    ~PosixWindowing() override;
+    PosixWindowing(const PosixWindowing&) = delete;
+    PosixWindowing& operator=(const PosixWindowing&) = delete;
+
+    // kInvalidArg for an invalid title, kTitleTaken when a live window holds it.
+    Status OpenWindow(const char* title, WindowHandler* handler, WindowHandle* window) override;
+    void CloseWindow(WindowHandle window) override;
+    WindowHandle FindWindowByTitle(const char* title) override;
+    bool Post(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam) override;
+    // -1 for a window that is not this process's own or is already in its modal loop, and when
+    // the window is closed from inside the loop.
+    intptr_t RunModal(WindowHandle window) override;
+    void EndModal(WindowHandle window, intptr_t result) override;
+    // Periods below 1 ms are taken as 1 ms.
+    bool SetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) override;
+    void KillTimer(WindowHandle window, uintptr_t id) override;
+    // Only on the process's own windows.
+    void EnableControl(WindowHandle window, int controlId, bool enable) override;
+    // A control nobody has disabled is enabled; an unknown window has no enabled control. For a
+    // window of another process the state is read from the runtime folder.
+    bool IsControlEnabled(WindowHandle window, int controlId) override;
+
+    const std::string& runtimeFolder() const { return folder_; }
+    bool usesVirtualClock() const { return clock_ != nullptr; }
+    // Why the last OpenWindow failed.
+    std::string lastError() const;
+
+  private:
+    struct Timer;
+    struct Window;
+
+    Window* FindLocked(WindowHandle window);
+    intptr_t RunModalRealTime(WindowHandle handle);
+    intptr_t RunModalVirtualTime(WindowHandle handle);
+    // Takes and delivers the waiting datagrams, at most limit of them; false when the socket
+    // failed.
+    bool DispatchDatagrams(WindowHandle handle, int socket, int limit);
+    // Delivers one timer message unless the timer was killed or set anew (generation) or the
+    // loop was ended meanwhile.
+    void DeliverTimer(WindowHandle handle, uintptr_t id, uint64_t generation);
+    bool Ended(WindowHandle handle);
+    void StopTimer(Timer& timer);
+
+    const std::string folder_;
+    sim::VirtualClock* const clock_;
+    UniqueFd sender_;
+
+    mutable std::mutex mutex_;
+    std::map<WindowHandle, std::unique_ptr<Window>> windows_;
+    WindowHandle nextHandle_ = 1;
+    uint64_t nextGeneration_ = 1;
+    std::string lastError_;
+};
+
+}  // namespace zelk::posix
