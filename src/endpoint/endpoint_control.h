@@ -72,6 +72,14 @@ class EndpointControl {
     Status ScanEndpoints(DataFlow flow, const char16_t* matchText, int32_t* topologyKind);
     void ReleaseRecordControls(DataFlow flow, int32_t index);
 
+    // The first records, which the level and format operations act on; null when absent.
+    EndpointRecord* RenderRecord();
+    EndpointRecord* CaptureRecord();
+    // The render topology counts as six-channel for codecs 0x0892 and 0x0662 with 9 master
+    // inputs; its mixer inputs then start at slot 5, else at slot 6.
+    bool SixChannelLayout() const;
+    int32_t FirstInputSlot() const;
+
     uint16_t vendorId_ = 0;
     uint16_t deviceId_ = 0;
     int32_t masterInputCount_ = 0;
