@@ -1,0 +1,66 @@
+// The worker on Linux: the hidden dialog's window is "zelk" in the runtime folder, the machine
+// behind it is the simulated PC.
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/czelk_app.h"
+#include "app/linux/worker_clock.h"
+#include "peer/peer_messages.h"
+#include "platform/platform.h"
+#include "platform/posix/close_on_signal.h"
+#include "platform/posix/posix_windowing.h"
+#include "platform/posix/runtime_folder.h"
+#include "platform/posix/window_socket.h"
+#include "platform/sim/virtual_clock.h"
+
+namespace {
+
+int Refuse(const std::string& why) {
+    std::fprintf(stderr, "zelk: %s\n", why.c_str());
+    return EXIT_FAILURE;
+}
+
+}  // namespace
+
+int main() {
+    using namespace zelk;
+    using linux_worker::WorkerClock;
+
+    const std::optional<WorkerClock> clockChoice = linux_worker::WorkerClockFromEnvironment();
+    if (!clockChoice)
+        return Refuse("ZELK_CLOCK must be \"real\" or \"virtual\"");
+
+    const std::string folder = posix::RuntimeFolderFromEnvironment();
+    const posix::RuntimeFolderCheck check = posix::PrepareRuntimeFolder(folder);
+    if (!check.ok())
+        return Refuse(check.message + "; not starting");
+
+    sim::VirtualClock clock;
+    std::unique_ptr<posix::PosixWindowing> windowing =
+        *clockChoice == WorkerClock::kVirtual
+            ? std::make_unique<posix::PosixWindowing>(folder, &clock)
+            : std::make_unique<posix::PosixWindowing>(folder);
+
+    // Two workers must never drive one codec.
+    if (windowing->FindWindowByTitle(WORKER_WINDOW_TITLE) != kNoWindow) {
+        return Refuse(std::string("another worker holds the window \"") + WORKER_WINDOW_TITLE +
+                      "\" in " + folder + "; not starting");
+    }
+
+    Platform platform;
+    platform.windowing = windowing.get();
+
+    posix::PostCloseOnSignals(posix::WindowSocketPath(folder, WORKER_WINDOW_TITLE));
+
+    CzelkApp app(platform);
+    app.InitInstance();
+    if (app.modalResult() == -1) {
+        const std::string why = windowing->lastError();
+        return Refuse(std::string("cannot run the window \"") + WORKER_WINDOW_TITLE + "\"" +
+                      (why.empty() ? std::string() : ": " + why));
+    }
+    return EXIT_SUCCESS;
+}

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/posix_windowing.h"
+#include "platform/posix/timer_expirations.h"
+#include "platform/sim/virtual_clock.h"
+#include "posix/recording_handler.h"
+#include "posix/temp_runtime_folder.h"
+
+namespace zelk::posix {
+namespace {
+
+using testing::RecordingHandler;
+using testing::TempRuntimeFolder;
+
+class VirtualTimerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(windowing_.OpenWindow("zelk", &handler_, &window_), kOk);
+        handler_.react = [this](const ChannelMessage& m) {
+            if (m.message == kWmTimer)
+                ticks_.emplace_back(clock_.NowUs(), m.wParam);
+        };
+    }
+
+    TempRuntimeFolder folder_;
+    sim::VirtualClock clock_;
+    PosixWindowing windowing_{folder_.path(), &clock_};
+    RecordingHandler handler_;
+    WindowHandle window_ = kNoWindow;
+    std::vector<std::pair<int64_t, uint32_t>> ticks_;  // (virtual time, timer id)
+};
+
+TEST_F(VirtualTimerTest, EveryExpirationIsDeliveredInOrder) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 1, 10));
+    ASSERT_TRUE(windowing_.SetTimer(window_, 2, 25));
+    clock_.AdvanceBy(50000);
+    EXPECT_EQ(
+        ticks_,
+        (std::vector<std::pair<int64_t, uint32_t>>{
+            {10000, 1}, {20000, 1}, {25000, 2}, {30000, 1}, {40000, 1}, {50000, 2}, {50000, 1}}));
+    for (const ChannelMessage& m : handler_.received)
+        EXPECT_EQ(m.lParam, 0);
+}
+
+TEST_F(VirtualTimerTest, KillAndSetAgainTakeEffectAtOnce) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 30309, 10));
+    handler_.react = [this](const ChannelMessage& m) {
+        ticks_.emplace_back(clock_.NowUs(), m.wParam);
+        if (ticks_.size() == 2)
+            windowing_.KillTimer(window_, 30309);  // from its own message
+    };
+    clock_.AdvanceBy(100000);
+    EXPECT_EQ(ticks_.size(), 2u);
+
+    ASSERT_TRUE(windowing_.SetTimer(window_, 7, 10));
+    clock_.AdvanceBy(5000);
+    ASSERT_TRUE(windowing_.SetTimer(window_, 7, 30));  // restarts with the new period
+    ticks_.clear();
+    handler_.react = [this](const ChannelMessage& m) {
+        ticks_.emplace_back(clock_.NowUs(), m.wParam);
+    };
+    clock_.AdvanceBy(70000);
+    EXPECT_EQ(ticks_, (std::vector<std::pair<int64_t, uint32_t>>{{135000, 7}, {165000, 7}}));
+
+    windowing_.CloseWindow(window_);
+    EXPECT_EQ(clock_.NextDueUs(), -1) << "a closed window's timers are gone";
+}
+
+TEST_F(VirtualTimerTest, ModalLoopRunsTimeAsFastAsItCan) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 30309, 10));
+    handler_.react = [this](const ChannelMessage& m) {
+        ticks_.emplace_back(clock_.NowUs(), m.wParam);
+        if (ticks_.size() == 600)
+            windowing_.EndModal(window_, 5);
+    };
+    EXPECT_EQ(windowing_.RunModal(window_), 5);
+    EXPECT_EQ(clock_.NowUs(), 6000000);
+    EXPECT_EQ(ticks_.size(), 600u);
+}
+
+TEST_F(VirtualTimerTest, PostedMessagesGoBeforeTimeMovesOn) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 30309, 10));
+    PosixWindowing peer(folder_.path());
+    const WindowHandle found = peer.FindWindowByTitle("zelk");
+    ASSERT_TRUE(peer.Post(found, 9912, 3, 0));
+    handler_.react = [this](const ChannelMessage& m) {
+        ticks_.emplace_back(clock_.NowUs(), m.message);
+        if (m.message == kWmTimer)
+            windowing_.EndModal(window_, 0);
+    };
+    EXPECT_EQ(windowing_.RunModal(window_), 0);
+    EXPECT_EQ(ticks_, (std::vector<std::pair<int64_t, uint32_t>>{{0, 9912}, {10000, kWmTimer}}));
+}
+
+TEST_F(VirtualTimerTest, WithNothingDueTheLoopWaitsForADatagram) {
+    handler_.react = [this](const ChannelMessage& m) {
+        if (m.message == kWmClose)
+            windowing_.EndModal(window_, 2);
+    };
+    std::thread peer([this] {
+        PosixWindowing windowing(folder_.path());
+        windowing.Post(windowing.FindWindowByTitle("zelk"), kWmClose, 0, 0);
+    });
+    EXPECT_EQ(windowing_.RunModal(window_), 2);
+    peer.join();
+    EXPECT_EQ(clock_.NowUs(), 0);
+}
+
+TEST_F(VirtualTimerTest, EndingTheLoopStopsDeliveryOfTimersDueTogether) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 1, 10));
+    ASSERT_TRUE(windowing_.SetTimer(window_, 2, 10));
+    handler_.react = [this](const ChannelMessage& m) {
+        ticks_.emplace_back(clock_.NowUs(), m.wParam);
+        windowing_.EndModal(window_, 9);
+    };
+    EXPECT_EQ(windowing_.RunModal(window_), 9);
+    EXPECT_EQ(ticks_, (std::vector<std::pair<int64_t, uint32_t>>{{10000, 1}}));
+}
+
+TEST(TimerExpirationsTest, MergesMissedExpirationsInTimeOrder) {
+    std::vector<TimerBatch> batches = {
+        {1, 3, 30, 10},  // due at 10, 20, 30
+        {2, 2, 25, 15},  // due at 10, 25
+        {3, 0, 99, 1},   // nothing
+    };
+    std::vector<uintptr_t> order;
+    for (int next; (next = TakeNextExpiration(batches)) >= 0;)
+        order.push_back(batches[static_cast<size_t>(next)].id);
+    EXPECT_EQ(order, (std::vector<uintptr_t>{1, 2, 1, 2, 1}));
+}
+
+TEST(RealTimerTest, TimerfdTimersReachTheLoopUntilKilled) {
+    TempRuntimeFolder folder;
+    PosixWindowing windowing(folder.path());
+    RecordingHandler handler;
+    WindowHandle window = kNoWindow;
+    ASSERT_EQ(windowing.OpenWindow("zelk", &handler, &window), kOk);
+    ASSERT_TRUE(windowing.SetTimer(window, 3, 1));
+    ASSERT_TRUE(windowing.SetTimer(window, 4, 2));
+    int threes = 0;
+    int fours = 0;
+    handler.react = [&](const ChannelMessage& m) {
+        ASSERT_EQ(m.message, kWmTimer);
+        if (m.wParam == 3) {
+            ++threes;
+            windowing.KillTimer(window, 3);
+        } else if (m.wParam == 4 && ++fours == 5) {
+            windowing.EndModal(window, 1);
+        }
+    };
+    EXPECT_EQ(windowing.RunModal(window), 1);
+    EXPECT_LE(threes, 1);
+    EXPECT_EQ(fours, 5);
+    for (const ChannelMessage& m : handler.received)
+        EXPECT_TRUE(m.wParam == 3 || m.wParam == 4) << m.wParam;
+}
+
+}  // namespace
+}  // namespace zelk::posix
