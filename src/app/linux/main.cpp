@@ -11,6 +11,7 @@
 #include "peer/peer_messages.h"
 #include "platform/platform.h"
 #include "platform/posix/close_on_signal.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_windowing.h"
 #include "platform/posix/runtime_folder.h"
 #include "platform/posix/window_socket.h"
@@ -50,8 +51,10 @@ int main() {
                       "\" in " + folder + "; not starting");
     }
 
+    PosixFiles files;
     Platform platform;
     platform.windowing = windowing.get();
+    platform.files = &files;
 
     posix::PostCloseOnSignals(posix::WindowSocketPath(folder, WORKER_WINDOW_TITLE));
 
