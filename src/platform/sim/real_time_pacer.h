@@ -1,0 +1,41 @@
+#pragma once
+
+// Runs the simulated machine in real time: a thread of its own advances the virtual clock so that
+// it follows the steady clock from the moment Start is called. It sleeps until the next task is
+// due (at most 10 ms, so that tasks scheduled meanwhile are not missed for longer), then advances
+// the clock to the time elapsed. All clock tasks then run on this thread. The clock's settle hook
+// is not used: device and worker threads run freely, as on a real machine.
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "platform/sim/virtual_clock.h"
+
+namespace zelk::sim {
+
+class RealTimePacer {
+  public:
+    explicit RealTimePacer(VirtualClock& clock);
+    ~RealTimePacer();
+    RealTimePacer(const RealTimePacer&) = delete;
+    RealTimePacer& operator=(const RealTimePacer&) = delete;
+
+    // False when the pacing thread cannot be started (or already runs).
+    bool Start();
+    // Returns once the pacing thread has ended; the clock stays where it is.
+    void Stop();
+    bool IsRunning() const;
+
+  private:
+    void Run();
+
+    VirtualClock& clock_;
+    mutable std::mutex mutex_;
+    std::condition_variable stopRequested_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace zelk::sim
