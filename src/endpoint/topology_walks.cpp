@@ -10,11 +10,13 @@ constexpr int32_t kLastMixerSlot = 12;
 
 enum class Side { kIncoming, kOutgoing };
 
-// A call that reports success but hands back nothing counts as a failure.
-Status Checked(Status status, bool present) {
+// A call that reports success but hands back nothing counts as a failure. The reference is read
+// only here, after the call that fills it has returned.
+template <class T>
+Status Checked(Status status, const Ref<T>& result) {
     if (Failed(status))
         return status;
-    return present ? status : kFail;
+    return result ? status : kFail;
 }
 
 // The codec's part the endpoint's connector 0 is connected to, checked for the data flow and the
@@ -24,15 +26,15 @@ Status OpenCodecPart(EndpointEnumerator* enumerator, DataFlow flow, int32_t endp
     if (enumerator == nullptr)
         return kFail;
     Ref<AudioEndpoint> endpoint;
-    Status status = Checked(enumerator->GetEndpoint(flow, endpointIndex, &endpoint), !!endpoint);
+    Status status = Checked(enumerator->GetEndpoint(flow, endpointIndex, &endpoint), endpoint);
     if (Failed(status))
         return status;
     Ref<DeviceTopology> topology;
-    status = Checked(endpoint->ActivateTopology(&topology), !!topology);
+    status = Checked(endpoint->ActivateTopology(&topology), topology);
     if (Failed(status))
         return status;
     Ref<Connector> connector;
-    status = Checked(topology->GetConnector(0, &connector), !!connector);
+    status = Checked(topology->GetConnector(0, &connector), connector);
     if (Failed(status))
         return status;
     ConnectorFlow connectorFlow = ConnectorFlow::kIn;
@@ -43,11 +45,11 @@ Status OpenCodecPart(EndpointEnumerator* enumerator, DataFlow flow, int32_t endp
     if (connectorFlow != expected)
         return kWrongEndpointType;
     Ref<Connector> codecConnector;
-    status = Checked(connector->GetConnectedTo(&codecConnector), !!codecConnector);
+    status = Checked(connector->GetConnectedTo(&codecConnector), codecConnector);
     if (Failed(status))
         return status;
     Ref<Part> part;
-    status = Checked(codecConnector->AsPart(&part), !!part);
+    status = Checked(codecConnector->AsPart(&part), part);
     if (Failed(status))
         return status;
     Guid partSubType;
@@ -61,7 +63,7 @@ Status OpenCodecPart(EndpointEnumerator* enumerator, DataFlow flow, int32_t endp
 }
 
 Status GetEntry(PartsList* list, int32_t index, Ref<Part>* part) {
-    return Checked(list->GetPart(static_cast<uint32_t>(index), part), !!*part);
+    return Checked(list->GetPart(static_cast<uint32_t>(index), part), *part);
 }
 
 // kOk for a Subunit, kFalse for a Connector (the walk ends there), or the failure.
@@ -79,7 +81,7 @@ Status StepToNext(Part* current, Side side, Ref<Part>* next) {
     Ref<PartsList> list;
     Status status = side == Side::kIncoming ? current->EnumPartsIncoming(&list)
                                             : current->EnumPartsOutgoing(&list);
-    status = Checked(status, !!list);
+    status = Checked(status, list);
     if (Failed(status))
         return status;
     status = GetEntry(list.Get(), 0, next);
@@ -124,7 +126,7 @@ Status WalkToMaster(EndpointEnumerator* enumerator, int32_t endpointIndex,
         return status;
     TakeLevel(master.Get(), &levelControls[0]);
 
-    status = Checked(master->EnumPartsIncoming(inputs), !!*inputs);
+    status = Checked(master->EnumPartsIncoming(inputs), *inputs);
     if (Failed(status))
         return status;
     uint32_t entries = 0;

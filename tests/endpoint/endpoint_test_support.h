@@ -1,0 +1,109 @@
+#pragma once
+
+// Helpers shared by the endpoint tests: what the records hold, in the simulated codec's names, and
+// the references still held on the simulated objects.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "endpoint/endpoint_control.h"
+#include "platform/sim/sim_audio_system.h"
+#include "platform/sim/sim_codec_builder.h"
+
+namespace zelk::test {
+
+inline constexpr Status kInjected = static_cast<Status>(0x8007001Fu);
+
+// The full name of the part behind each level (or mute) slot of a record, "" for an empty slot.
+inline std::vector<std::string> LevelSlotParts(const sim::SimAudioSystem& system,
+                                               const EndpointRecord& record) {
+    std::vector<std::string> names(kPartSlots);
+    for (int32_t slot = 0; slot < kPartSlots; ++slot) {
+        VolumeLevelControl* control = record.levelControl[slot].Get();
+        if (control == nullptr)
+            continue;
+        names[static_cast<size_t>(slot)] = "?";
+        for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
+            for (int32_t i = 0; i < system.EndpointCount(flow); ++i) {
+                for (const auto& part : system.Endpoint(flow, i)->topology().parts()) {
+                    if (part->level() != nullptr &&
+                        static_cast<VolumeLevelControl*>(part->level()) == control)
+                        names[static_cast<size_t>(slot)] = part->name();
+                }
+            }
+        }
+    }
+    return names;
+}
+
+inline std::vector<std::string> MuteSlotParts(const sim::SimAudioSystem& system,
+                                              const EndpointRecord& record) {
+    std::vector<std::string> names(kPartSlots);
+    for (int32_t slot = 0; slot < kPartSlots; ++slot) {
+        MuteControl* control = record.muteControl[slot].Get();
+        if (control == nullptr)
+            continue;
+        names[static_cast<size_t>(slot)] = "?";
+        for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
+            for (int32_t i = 0; i < system.EndpointCount(flow); ++i) {
+                for (const auto& part : system.Endpoint(flow, i)->topology().parts()) {
+                    if (part->mute() != nullptr &&
+                        static_cast<MuteControl*>(part->mute()) == control)
+                        names[static_cast<size_t>(slot)] = part->name();
+                }
+            }
+        }
+    }
+    return names;
+}
+
+// Builds the 16 slot names from (slot, name) pairs; every other slot is empty.
+inline std::vector<std::string> Slots(
+    std::initializer_list<std::pair<int32_t, std::string>> filled) {
+    std::vector<std::string> names(kPartSlots);
+    for (const auto& [slot, name] : filled)
+        names[static_cast<size_t>(slot)] = name;
+    return names;
+}
+
+// Controls held by all records of the control.
+inline int64_t SlotsHeld(const EndpointControl& control) {
+    int64_t held = 0;
+    for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
+        for (int32_t index = 0; index < kMaxEndpointRecords; ++index) {
+            const EndpointRecord& record = control.Record(flow, index);
+            for (int32_t slot = 0; slot < kPartSlots; ++slot)
+                held += (record.levelControl[slot] ? 1 : 0) + (record.muteControl[slot] ? 1 : 0);
+        }
+    }
+    return held;
+}
+
+// References on everything below the endpoint collections.
+inline int64_t EndpointSideRefs(const sim::SimAudioSystem& system) {
+    using sim::SimKind;
+    int64_t refs = 0;
+    for (SimKind kind :
+         {SimKind::kEndpoint, SimKind::kPropertyStore, SimKind::kTopology, SimKind::kConnector,
+          SimKind::kPart, SimKind::kPartsList, SimKind::kVolumeLevel, SimKind::kMute})
+        refs += system.LiveRefs(kind);
+    return refs;
+}
+
+inline std::string HeldText(const sim::SimAudioSystem& system) {
+    std::string text;
+    for (const std::string& held : system.HeldObjects())
+        text += held + "; ";
+    return text.empty() ? "nothing held" : text;
+}
+
+inline std::string Narrow(const char16_t* text) {
+    std::string result;
+    for (; *text != u'\0'; ++text)
+        result.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
+    return result;
+}
+
+}  // namespace zelk::test
