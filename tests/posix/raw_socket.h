@@ -31,17 +31,18 @@ class RawSocket {
         return ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
 
-    // Bytes sent, or -1.
-    ssize_t SendTo(const std::string& path, const std::vector<uint8_t>& bytes) {
+    // Bytes sent, or -1. With flags 0 the send waits while the receiver's queue is full.
+    ssize_t SendTo(const std::string& path, const std::vector<uint8_t>& bytes,
+                   int flags = MSG_DONTWAIT) {
         sockaddr_un address = Address(path);
-        return ::sendto(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT,
+        return ::sendto(fd_, bytes.data(), bytes.size(), flags,
                         reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
 
     // Sends with explicit credentials and, if passFd >= 0, a descriptor. -1 and errno on
     // failure (EPERM when the credentials are not ours to claim).
     ssize_t SendWith(const std::string& path, const std::vector<uint8_t>& bytes, ucred credentials,
-                     int passFd = -1) {
+                     int passFd = -1, int flags = MSG_DONTWAIT) {
         sockaddr_un address = Address(path);
         iovec part{const_cast<uint8_t*>(bytes.data()), bytes.size()};
         alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
@@ -65,7 +66,7 @@ class RawSocket {
             c->cmsg_len = CMSG_LEN(sizeof(int));
             std::memcpy(CMSG_DATA(c), &passFd, sizeof passFd);
         }
-        return ::sendmsg(fd_, &header, MSG_DONTWAIT);
+        return ::sendmsg(fd_, &header, flags);
     }
 
     // The next datagram, without waiting; empty when none.

@@ -1,0 +1,291 @@
+// The worker and the speaker tool as separate processes on one runtime folder.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <cerrno>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "peer/peer_messages.h"
+#include "platform/posix/control_state_file.h"
+#include "platform/posix/posix_windowing.h"
+#include "posix/raw_socket.h"
+#include "posix/recording_handler.h"
+#include "posix/temp_runtime_folder.h"
+#include "tools/child_process.h"
+
+namespace zelk::tools {
+namespace {
+
+using posix::ChannelMessage;
+using posix::PosixWindowing;
+using posix::testing::RawSocket;
+using posix::testing::RecordingHandler;
+using posix::testing::TempRuntimeFolder;
+using testing::Child;
+using testing::WaitForEntry;
+
+constexpr int kStartMs = 10000;
+
+std::vector<uint8_t> Bytes(uint32_t message, uint32_t wParam, int32_t lParam) {
+    uint8_t bytes[posix::kChannelMessageSize];
+    posix::EncodeChannelMessage(ChannelMessage{message, wParam, lParam}, bytes);
+    return std::vector<uint8_t>(bytes, bytes + sizeof bytes);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool IsSpeakerReply(const ChannelMessage& m) {
+    return m.message == WM_PEER_COMMAND &&
+           (m.wParam == REPLY_SPEAKERS || m.wParam == REPLY_SPEAKERS_FAILED);
+}
+
+class WorkerAndSpeakerTest : public ::testing::Test {
+  protected:
+    struct Run {
+        int code;
+        std::string out;
+        std::string err;
+    };
+
+    std::unique_ptr<Child> StartWorker(const std::string& clock = "real") {
+        auto worker = std::make_unique<Child>(
+            std::vector<std::string>{ZELK_WORKER_PATH},
+            std::map<std::string, std::string>{{"ZELK_RUNTIME_DIR", folder_.path()},
+                                               {"ZELK_CLOCK", clock}},
+            output_ / ("worker" + std::to_string(++children_)));
+        EXPECT_TRUE(worker->started());
+        EXPECT_TRUE(WaitForEntry(folder_.path(), WORKER_WINDOW_TITLE, kStartMs))
+            << "the worker did not open its window: " << worker->err();
+        return worker;
+    }
+
+    Run Speaker(std::vector<std::string> args, const std::string& runtimeFolder = "") {
+        args.insert(args.begin(), ZELK_SPEAKER_PATH);
+        Child tool(args,
+                   {{"ZELK_RUNTIME_DIR", runtimeFolder.empty() ? folder_.path() : runtimeFolder}},
+                   output_ / ("speaker" + std::to_string(++children_)));
+        const int code = tool.Wait();
+        return Run{code, tool.out(), tool.err()};
+    }
+
+    // Posts to the worker from a window "Speaker" of the test's own and collects what comes
+    // back: until `expected` messages have come and then quietMs more went by without any.
+    std::vector<ChannelMessage> PostAndCollect(const std::vector<ChannelMessage>& posts,
+                                               size_t expected, uint32_t quietMs = 300) {
+        PosixWindowing windowing(folder_.path());
+        RecordingHandler handler;
+        WindowHandle peer = kNoWindow;
+        EXPECT_EQ(windowing.OpenWindow(PEER_WINDOW_TITLE, &handler, &peer), kOk);
+        constexpr uintptr_t kQuiet = 1;
+        constexpr uintptr_t kDeadline = 2;
+        handler.react = [&](const ChannelMessage& m) {
+            if (m.message == kWmTimer) {
+                handler.received.pop_back();
+                windowing.EndModal(peer, m.wParam == kQuiet ? 0 : 1);
+            } else if (handler.received.size() >= expected) {
+                windowing.SetTimer(peer, kQuiet, quietMs);  // restarts with every message
+            }
+        };
+        const WindowHandle worker = windowing.FindWindowByTitle(WORKER_WINDOW_TITLE);
+        for (const ChannelMessage& m : posts)
+            EXPECT_TRUE(windowing.Post(worker, m.message, m.wParam, m.lParam));
+        windowing.SetTimer(peer, kDeadline, 10000);
+        if (expected == 0)
+            windowing.SetTimer(peer, kQuiet, quietMs);
+        EXPECT_EQ(windowing.RunModal(peer), 0) << "not enough replies in time";
+        windowing.CloseWindow(peer);
+        return handler.received;
+    }
+
+    TempRuntimeFolder folder_;
+    TempRuntimeFolder output_;
+    int children_ = 0;
+};
+
+TEST_F(WorkerAndSpeakerTest, ASpeakerQueryIsAnsweredExactlyOnce) {
+    auto worker = StartWorker();
+    const std::vector<ChannelMessage> replies = PostAndCollect(
+        {{WM_PEER_COMMAND, CMD_SELECT_CODEC, 2201}, {WM_PEER_COMMAND, CMD_QUERY_SPEAKERS, 0}}, 1);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(IsSpeakerReply(replies[0]));
+
+    // The tool shows the same answer: one reply line after the posted one.
+    const Run select = Speaker({"--json", "select", "2201"});
+    EXPECT_EQ(select.code, 0) << select.err;
+    const Run layout = Speaker({"--json", "layout"});
+    const bool succeeded = replies[0].wParam == REPLY_SPEAKERS;
+    EXPECT_EQ(layout.code, succeeded ? 0 : 1) << layout.out << layout.err;
+    EXPECT_NE(layout.out.find(succeeded ? "\"event\":\"speakers\"" : "\"speakers_failed\""),
+              std::string::npos)
+        << layout.out;
+
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, EveryWayOfClosingTheDialogEndsTheWorkerWithSuccess) {
+    const std::vector<std::vector<std::string>> closers = {
+        {"close"}, {"click", "ok"}, {"click", "cancel"}};
+    for (const auto& closer : closers) {
+        SCOPED_TRACE(closer.back());
+        auto worker = StartWorker();
+        const Run run = Speaker(closer);
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(worker->Wait(), 0) << worker->err();
+        EXPECT_FALSE(Exists(folder_ / WORKER_WINDOW_TITLE)) << "the window's socket is gone";
+    }
+}
+
+TEST_F(WorkerAndSpeakerTest, TerminationIsACloseRequest) {
+    auto worker = StartWorker();
+    worker->Signal(SIGTERM);
+    EXPECT_EQ(worker->Wait(), 0);
+    EXPECT_FALSE(Exists(folder_ / WORKER_WINDOW_TITLE));
+}
+
+TEST_F(WorkerAndSpeakerTest, ButtonClicksReachTheDialog) {
+    auto worker = StartWorker();
+    const std::string state = posix::ControlStatePath(folder_.path(), WORKER_WINDOW_TITLE);
+    EXPECT_EQ(Speaker({"click", "button1"}).code, 0);
+    // The worker handles messages in order: once the query is answered the clicks are handled.
+    PostAndCollect({{WM_PEER_COMMAND, CMD_QUERY_SPEAKERS, 0}}, 1);
+    EXPECT_FALSE(Exists(state)) << "Button1 changes nothing";
+
+    EXPECT_EQ(Speaker({"click", "start"}).code, 0);
+    PostAndCollect({{WM_PEER_COMMAND, CMD_QUERY_SPEAKERS, 0}}, 1);
+    std::map<int, bool> controls;
+    ASSERT_TRUE(posix::ReadControlState(state, &controls)) << "Start sets the buttons";
+    EXPECT_EQ(controls.count(IDC_START_BUTTON), 1u);
+
+    const Run shown = Speaker({"--json", "controls"});
+    EXPECT_EQ(shown.code, 0);
+    EXPECT_NE(
+        shown.out.find(std::string("\"start\":") + (controls[IDC_START_BUTTON] ? "true" : "false")),
+        std::string::npos)
+        << shown.out;
+
+    EXPECT_EQ(Speaker({"click", "stop"}).code, 0);
+    EXPECT_EQ(Speaker({"click", "cancel"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, ASecondWorkerIsRefusedAndTheFirstGoesOn) {
+    auto first = StartWorker();
+    Child second({ZELK_WORKER_PATH}, {{"ZELK_RUNTIME_DIR", folder_.path()}}, output_ / "second");
+    EXPECT_NE(second.Wait(), 0);
+    EXPECT_NE(second.err().find("another worker holds the window \"zelk\""), std::string::npos)
+        << second.err();
+    EXPECT_EQ(PostAndCollect({{WM_PEER_COMMAND, CMD_QUERY_SPEAKERS, 0}}, 1).size(), 1u);
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(first->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, AKilledWorkersSocketIsTakenOverByTheNext) {
+    auto killed = StartWorker();
+    killed->Signal(SIGKILL);
+    EXPECT_EQ(killed->Wait(), 128 + SIGKILL);
+    ASSERT_TRUE(Exists(folder_ / WORKER_WINDOW_TITLE)) << "a stale socket is left behind";
+    EXPECT_EQ(Speaker({"layout"}).code, 3) << "nobody receives on a stale socket";
+
+    auto next = StartWorker();
+    EXPECT_EQ(PostAndCollect({{WM_PEER_COMMAND, CMD_QUERY_SPEAKERS, 0}}, 1).size(), 1u);
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(next->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, MalformedDatagramsAreIgnoredAndTheWorkerKeepsItsState) {
+    auto worker = StartWorker();
+    const std::string path = folder_ / WORKER_WINDOW_TITLE;
+    RawSocket raw;
+    // The worker's queue holds only a few datagrams: these sends wait for room.
+    const timeval patience{10, 0};
+    ::setsockopt(raw.fd(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    std::vector<uint8_t> clickLonger = Bytes(kWmCommand, IDC_START_BUTTON, 0);
+    clickLonger.push_back(0);
+    std::vector<uint8_t> clickShorter = Bytes(kWmCommand, IDC_START_BUTTON, 0);
+    clickShorter.pop_back();
+    const std::vector<std::vector<uint8_t>> garbage = {
+        {},
+        clickShorter,
+        clickLonger,
+        std::vector<uint8_t>(4096, 0xFF),
+        Bytes(kWmTimer, 30309, 0),                     // timers come only from the worker itself
+        Bytes(WM_PEER_COMMAND, 77, -1),                // unknown command
+        Bytes(WM_PEER_COMMAND, CMD_APPLY_RESULTS, 3),  // unknown band
+        Bytes(WM_PEER_COMMAND, CMD_CALIBRATE_CHANNEL, 8),
+        Bytes(WM_PEER_COMMAND, CMD_SELECT_CODEC, INT32_MIN),
+        Bytes(kWmCommand, 4242, 0),                     // unknown control
+        Bytes(kWmCommand, 0x00010000 | IDC_CANCEL, 0),  // not a click
+        Bytes(0x0002, 0, 0),                            // a message the worker does not take
+    };
+    for (const auto& bytes : garbage)
+        ASSERT_EQ(raw.SendTo(path, bytes, 0), static_cast<ssize_t>(bytes.size()));
+    // A well-formed click from another user (only a privileged user can send one).
+    const ucred stranger{::getpid(), 65534, 65534};
+    if (raw.SendWith(path, Bytes(kWmCommand, IDC_START_BUTTON, 0), stranger, -1, 0) < 0) {
+        EXPECT_EQ(errno, EPERM);
+    }
+
+    const std::vector<ChannelMessage> replies =
+        PostAndCollect({{WM_PEER_COMMAND, CMD_QUERY_SPEAKERS, 0}}, 1);
+    ASSERT_EQ(replies.size(), 1u) << "the worker still answers, once";
+    EXPECT_TRUE(IsSpeakerReply(replies[0]));
+    EXPECT_FALSE(Exists(posix::ControlStatePath(folder_.path(), WORKER_WINDOW_TITLE)))
+        << "no Start click got through";
+
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, ACalibrationThatCannotStartIsReportedAsStalled) {
+    auto worker = StartWorker("virtual");
+    const Run run = Speaker({"--json", "--stall", "0.3", "calibrate"});
+    if (run.code == 0) {
+        // The simulated PC calibrates: the run ended with its reply.
+        EXPECT_NE(run.out.find("\"event\":\"calibrated\""), std::string::npos) << run.out;
+    } else {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.out.find("\"event\":\"stalled\""), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, AnUnsafeRuntimeFolderStopsTheWorkerAtStart) {
+    struct Case {
+        const char* name;
+        mode_t mode;
+    };
+    for (const Case& c :
+         {Case{"group and others may read", 0755}, Case{"others may write", 0703}}) {
+        SCOPED_TRACE(c.name);
+        TempRuntimeFolder unsafe;
+        ASSERT_EQ(::chmod(unsafe.path().c_str(), c.mode), 0);
+        Child worker({ZELK_WORKER_PATH}, {{"ZELK_RUNTIME_DIR", unsafe.path()}}, output_ / "unsafe");
+        EXPECT_EQ(worker.Wait(), 1);
+        EXPECT_NE(worker.err().find(unsafe.path()), std::string::npos) << worker.err();
+        EXPECT_NE(worker.err().find("chmod 700"), std::string::npos) << worker.err();
+        EXPECT_FALSE(Exists(unsafe / WORKER_WINDOW_TITLE));
+    }
+}
+
+TEST_F(WorkerAndSpeakerTest, AnUnknownClockIsRefused) {
+    Child worker({ZELK_WORKER_PATH},
+                 {{"ZELK_RUNTIME_DIR", folder_.path()}, {"ZELK_CLOCK", "sundial"}},
+                 output_ / "clock");
+    EXPECT_NE(worker.Wait(), 0);
+    EXPECT_NE(worker.err().find("ZELK_CLOCK"), std::string::npos) << worker.err();
+}
+
+}  // namespace
+}  // namespace zelk::tools
