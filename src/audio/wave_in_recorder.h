@@ -3,10 +3,16 @@
 // Captures the codec's microphone input (16-bit stereo, 48000 Hz) in a ring of 64 blocks of 10 ms
 // and carries the level detector the measurement arms and takes.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "audio/level_detector.h"
+#include "audio/wave_block_ring.h"
 #include "platform/platform.h"
 #include "platform/status.h"
+#include "platform/sync.h"
+#include "platform/wave.h"
 
 namespace zelk {
 
@@ -30,7 +36,27 @@ class WaveInRecorder {
                        int32_t* reachedHigh);
     void SetDetectionThresholds(int32_t lowPercent, int32_t mediumPercent, int32_t highPercent);
 
-    // (private state added by the implementation)
+  private:
+    static constexpr uint32_t kDrainSleepsBeforeReset = 5000;
+    static constexpr uint32_t kWorkerExitWaitMs = 5000;
+    static constexpr uint32_t kFrameBytes = 4;
+
+    static void DeviceCallback(uint32_t message, void* instance, WaveHeader* header);
+    void WorkerBody();
+    void TakeNextBlock();
+
+    Platform platform_;
+    WaveFormatExtensible format_;
+    std::unique_ptr<WaveInDevice> device_;
+    bool captureStarted_ = false;
+    WaveBlockRing ring_;
+    uint32_t blockLength_ = 0;
+    std::atomic<int32_t> recording_{0};
+    LevelDetector detector_;
+    std::unique_ptr<Event> exitEvent_;  // manual reset, set when the worker ends
+    std::unique_ptr<Event> wakeEvent_;  // auto reset, set for every returned block
+    std::unique_ptr<Thread> worker_;
+    std::atomic<int32_t> run_{0};
 };
 
 }  // namespace zelk

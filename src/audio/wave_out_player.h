@@ -3,9 +3,16 @@
 // Streams one test signal (a sine tone or a WAV file) to the codec's wave-out device in a ring of
 // 64 blocks of 10 ms, refilled in ring order by a worker thread.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "audio/sine_wave_source.h"
+#include "audio/wave_block_ring.h"
+#include "audio/wave_file_reader.h"
 #include "platform/platform.h"
+#include "platform/sync.h"
+#include "platform/wave.h"
 
 namespace zelk {
 
@@ -27,7 +34,28 @@ class WaveOutPlayer {
     void Stop();
     void Shutdown();
 
-    // (private state added by the implementation)
+  private:
+    // Stop drains for at least this many 1 ms sleeps (far beyond the 640 ms the ring holds) before
+    // it resets a device that keeps its blocks.
+    static constexpr uint32_t kDrainSleepsBeforeReset = 5000;
+    static constexpr uint32_t kWorkerExitWaitMs = 5000;
+
+    static void DeviceCallback(uint32_t message, void* instance, WaveHeader* header);
+    void WorkerBody();
+    void Refill();
+
+    Platform platform_;
+    std::unique_ptr<WaveFileReader> fileSource_;
+    std::unique_ptr<SineWaveSource> sineSource_;
+    AudioSource* currentSource_ = nullptr;
+    std::unique_ptr<WaveOutDevice> device_;
+    WaveBlockRing ring_;
+    uint32_t blockLength_ = 0;
+    std::atomic<int32_t> playing_{0};
+    std::unique_ptr<Event> exitEvent_;  // manual reset, set when the worker ends
+    std::unique_ptr<Event> wakeEvent_;  // auto reset, set for every returned block
+    std::unique_ptr<Thread> worker_;
+    std::atomic<int32_t> run_{0};
 };
 
 }  // namespace zelk
