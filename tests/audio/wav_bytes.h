@@ -25,7 +25,8 @@ inline void Put32(Bytes& out, uint32_t value) {
 }
 
 inline void PutId(Bytes& out, const char* id) {
-    out.insert(out.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(id[i]));
 }
 
 // A plain 16-byte "fmt " body.
