@@ -405,6 +405,9 @@ TEST_F(SimWaveDeviceTest, EachStepSettlesAWorkerThatRefillsOnTheCallbacksEvent) 
         clock.AdvanceBy(10'000);
         ASSERT_EQ(refills, step);
     }
+    // Reset, too, returns only once the worker has dealt with every block it gave back.
+    ASSERT_EQ(device->Reset(), kMmNoError);
+    EXPECT_EQ(refills, 100 + kBlocks);
     run.store(false);
     wake->Set();
     worker->Join();

@@ -207,8 +207,16 @@ MmResult WaveStream::Reset() {
         carry_.clear();
     }
     wake_->Set();
-    std::unique_lock lock(mutex_);
-    WaitDelivered(lock);
+    if (OnDeviceThread())
+        return kMmNoError;
+    {
+        std::unique_lock lock(mutex_);
+        WaitDelivered(lock);
+    }
+    // In virtual time the caller goes on only once the threads woken by the callbacks have
+    // dealt with them, as after a step of the clock.
+    if (setup_.sync->IsVirtual())
+        setup_.sync->Settle();
     return kMmNoError;
 }
 
@@ -301,7 +309,8 @@ void WaveStream::FillBlock(int64_t step, WaveHeader* header) {
     if (setup_.room != nullptr)
         setup_.room->Capture(step, samples_.data(), frames, channels);
     const uint32_t bytes = frames * setup_.format.nBlockAlign;
-    std::memcpy(header->data, samples_.data(), bytes);
+    if (bytes > 0)
+        std::memcpy(header->data, samples_.data(), bytes);
     header->bytesRecorded = bytes;
 }
 

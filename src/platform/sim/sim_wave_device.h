@@ -10,7 +10,8 @@
 // microphone recorded and returns it. Returned blocks are marked done and leave the queue at once;
 // the device thread then calls the callback for each, in order. Open and Close call the callback
 // with the open and close messages on the caller's thread before they return, as the platform
-// does.
+// does. Reset returns once the device thread has called back every block it returned, and in
+// virtual time once the threads those callbacks woke have settled.
 
 #include <atomic>
 #include <condition_variable>
@@ -22,9 +23,9 @@
 #include <vector>
 
 #include "platform/sim/room.h"
+#include "platform/sim/sim_sync.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/sim/wav_dump.h"
-#include "platform/sync.h"
 #include "platform/wave.h"
 
 namespace zelk::sim {
@@ -89,7 +90,7 @@ class WaveStream : public std::enable_shared_from_this<WaveStream> {
     struct Setup {
         Direction direction = Direction::kRender;
         VirtualClock* clock = nullptr;
-        zelk::Sync* sync = nullptr;
+        SimSync* sync = nullptr;
         Room* room = nullptr;
         WaveFormatExtensible format;
         WaveCallback callback = nullptr;

@@ -24,7 +24,7 @@ class SimWaveInDevice : public zelk::WaveInDevice {
 
 }  // namespace
 
-SimWaveIn::SimWaveIn(VirtualClock& clock, zelk::Sync& sync, std::vector<SimWaveDeviceInfo> devices)
+SimWaveIn::SimWaveIn(VirtualClock& clock, SimSync& sync, std::vector<SimWaveDeviceInfo> devices)
     : clock_(clock), sync_(sync), devices_(std::move(devices)) {}
 
 uint32_t SimWaveIn::GetDeviceCount() {

@@ -9,16 +9,16 @@
 #include <memory>
 #include <vector>
 
+#include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_wave_device.h"
 #include "platform/sim/virtual_clock.h"
-#include "platform/sync.h"
 #include "platform/wave.h"
 
 namespace zelk::sim {
 
 class SimWaveIn : public zelk::WaveIn {
   public:
-    SimWaveIn(VirtualClock& clock, zelk::Sync& sync, std::vector<SimWaveDeviceInfo> devices);
+    SimWaveIn(VirtualClock& clock, SimSync& sync, std::vector<SimWaveDeviceInfo> devices);
     SimWaveIn(const SimWaveIn&) = delete;
     SimWaveIn& operator=(const SimWaveIn&) = delete;
 
@@ -34,7 +34,7 @@ class SimWaveIn : public zelk::WaveIn {
 
   private:
     VirtualClock& clock_;
-    zelk::Sync& sync_;
+    SimSync& sync_;
     const std::vector<SimWaveDeviceInfo> devices_;
     std::shared_ptr<WaveFaults> faults_ = std::make_shared<WaveFaults>();
     std::shared_ptr<std::atomic<int32_t>> openCount_ = std::make_shared<std::atomic<int32_t>>(0);

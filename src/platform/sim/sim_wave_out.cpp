@@ -1,5 +1,6 @@
 #include "platform/sim/sim_wave_out.h"
 
+#include <string>
 #include <utility>
 
 namespace zelk::sim {
@@ -23,8 +24,7 @@ class SimWaveOutDevice : public zelk::WaveOutDevice {
 
 }  // namespace
 
-SimWaveOut::SimWaveOut(VirtualClock& clock, zelk::Sync& sync,
-                       std::vector<SimWaveDeviceInfo> devices)
+SimWaveOut::SimWaveOut(VirtualClock& clock, SimSync& sync, std::vector<SimWaveDeviceInfo> devices)
     : clock_(clock), sync_(sync), devices_(std::move(devices)), opens_(devices_.size(), 0) {}
 
 uint32_t SimWaveOut::GetDeviceCount() {
@@ -62,8 +62,10 @@ MmResult SimWaveOut::Open(uint32_t deviceId, const WaveFormatExtensible& format,
     setup.instance = instance;
     setup.faults = faults_;
     setup.openCount = openCount_;
-    if (!info.dumpPrefix.empty())
+    if (!info.dumpPrefix.empty()) {
+        std::lock_guard lock(opensMutex_);
         setup.dumpPath = info.dumpPrefix + "-" + std::to_string(++opens_[deviceId]) + ".wav";
+    }
     std::shared_ptr<WaveStream> stream;
     if (const MmResult result = WaveStream::Open(setup, &stream); result != kMmNoError)
         return result;

@@ -6,11 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_wave_device.h"
 #include "platform/sim/virtual_clock.h"
-#include "platform/sync.h"
 #include "platform/wave.h"
 
 namespace zelk::sim {
@@ -18,7 +19,7 @@ namespace zelk::sim {
 class SimWaveOut : public zelk::WaveOut {
   public:
     // Device threads are started through sync; the devices step on clock.
-    SimWaveOut(VirtualClock& clock, zelk::Sync& sync, std::vector<SimWaveDeviceInfo> devices);
+    SimWaveOut(VirtualClock& clock, SimSync& sync, std::vector<SimWaveDeviceInfo> devices);
     SimWaveOut(const SimWaveOut&) = delete;
     SimWaveOut& operator=(const SimWaveOut&) = delete;
 
@@ -36,8 +37,9 @@ class SimWaveOut : public zelk::WaveOut {
 
   private:
     VirtualClock& clock_;
-    zelk::Sync& sync_;
+    SimSync& sync_;
     const std::vector<SimWaveDeviceInfo> devices_;
+    std::mutex opensMutex_;
     std::vector<uint32_t> opens_;  // per device, for the dump file names
     std::shared_ptr<WaveFaults> faults_ = std::make_shared<WaveFaults>();
     std::shared_ptr<std::atomic<int32_t>> openCount_ = std::make_shared<std::atomic<int32_t>>(0);
