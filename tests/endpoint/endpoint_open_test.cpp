@@ -44,6 +44,7 @@ void ExpectOnlyControlsHeld(const SimAudioSystem& system, const EndpointControl&
     EXPECT_EQ(system.LiveRefs(SimKind::kVolumeLevel) + system.LiveRefs(SimKind::kMute),
               test::SlotsHeld(control));
     EXPECT_EQ(test::EndpointSideRefs(system), test::SlotsHeld(control)) << test::HeldText(system);
+    EXPECT_EQ(test::StraySlots(control), 0);
     EXPECT_EQ(system.OverReleases(), 0);
 }
 

@@ -81,6 +81,19 @@ inline int64_t SlotsHeld(const EndpointControl& control) {
     return held;
 }
 
+// Controls held by records beyond the filled ones (left over from a skipped endpoint).
+inline int64_t StraySlots(const EndpointControl& control) {
+    int64_t held = 0;
+    for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
+        for (int32_t index = control.RecordCount(flow); index < kMaxEndpointRecords; ++index) {
+            const EndpointRecord& record = control.Record(flow, index);
+            for (int32_t slot = 0; slot < kPartSlots; ++slot)
+                held += (record.levelControl[slot] ? 1 : 0) + (record.muteControl[slot] ? 1 : 0);
+        }
+    }
+    return held;
+}
+
 // References on everything below the endpoint collections.
 inline int64_t EndpointSideRefs(const sim::SimAudioSystem& system) {
     using sim::SimKind;
