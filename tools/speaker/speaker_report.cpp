@@ -85,19 +85,25 @@ std::vector<std::string> SpeakersOfMask(uint32_t mask) {
 std::string GainBar(int32_t value) {
     constexpr int32_t kWidth = 50;
     const int32_t filled = value < 0 ? 0 : value > kWidth ? kWidth : value;
-    return "[" + std::string(static_cast<size_t>(filled), '#') +
-           std::string(static_cast<size_t>(kWidth - filled), '.') + "]";
+    std::string bar = "[";
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kWidth - filled), '.');
+    return bar + "]";
 }
 
 void JsonLine::Key(const std::string& key) {
     if (!fields_.empty())
         fields_ += ",";
-    fields_ += "\"" + Escape(key) + "\":";
+    fields_ += '"';
+    fields_ += Escape(key);
+    fields_ += "\":";
 }
 
 JsonLine& JsonLine::Add(const std::string& key, const std::string& value) {
     Key(key);
-    fields_ += "\"" + Escape(value) + "\"";
+    fields_ += '"';
+    fields_ += Escape(value);
+    fields_ += '"';
     return *this;
 }
 

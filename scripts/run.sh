@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The main job: builds the release, starts the worker on the simulated PC in the background with a
+# private runtime folder, shows the peer's view of it through the speaker tool, and closes it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+echo "== release build"
+cmake --preset release >/dev/null
+cmake --build --preset release --target zelk speaker
+
+worker=build/release/src/app/linux/zelk
+speaker=build/release/tools/speaker/speaker
+
+ZELK_RUNTIME_DIR=$(mktemp -d /tmp/zelk-run-XXXXXX)
+export ZELK_RUNTIME_DIR
+export ZELK_CLOCK=virtual
+worker_pid=
+cleanup() {
+    if [[ -n $worker_pid ]] && kill -0 "$worker_pid" 2>/dev/null; then
+        kill -KILL "$worker_pid" 2>/dev/null || true
+    fi
+    rm -rf "$ZELK_RUNTIME_DIR"
+}
+trap cleanup EXIT
+
+echo "== worker"
+"$worker" &
+worker_pid=$!
+for _ in $(seq 100); do
+    [[ -S $ZELK_RUNTIME_DIR/zelk ]] && break
+    kill -0 "$worker_pid" 2>/dev/null || { wait "$worker_pid" || true; echo "run: the worker did not start" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -S $ZELK_RUNTIME_DIR/zelk ]] || { echo "run: the worker opened no window" >&2; exit 1; }
+echo "worker $worker_pid is up, runtime folder $ZELK_RUNTIME_DIR"
+
+echo "== the peer's view"
+"$speaker" select 2201
+# Without a codec to talk to the worker answers a layout query with a failure; that is shown, and
+# the run goes on.
+"$speaker" layout || echo "(no speaker layout)"
+"$speaker" gains || echo "(no channel gains)"
+"$speaker" controls
+
+echo "== close"
+"$speaker" close
+status=0
+wait "$worker_pid" || status=$?
+worker_pid=
+if ((status != 0)); then
+    echo "run: the worker ended with exit code $status" >&2
+    exit 1
+fi
+echo "the worker ended with exit code 0"
