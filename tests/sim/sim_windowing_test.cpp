@@ -172,6 +172,57 @@ TEST_F(SimWindowingTest, SetTimerAgainRestartsAndKillTimerWorksFromItsOwnMessage
     EXPECT_EQ(clock.NextDueUs(), -1);
 }
 
+TEST_F(SimWindowingTest, TimersFallingDueInsideAHandlerWaitForItAndCollapse) {
+    const WindowHandle zelk = Open("zelk", dialog);
+    const WindowHandle peer = Open("Speaker", speaker);
+    bool inside = false;
+    int reentered = 0;
+    // A command handler that sleeps for 35 ms of simulated time, as a player's drain does.
+    dialog.react = [&](uint32_t message, uint32_t, int32_t) {
+        if (inside)
+            ++reentered;
+        if (message == 9912) {
+            inside = true;
+            clock.AdvanceBy(35'000);
+            inside = false;
+        }
+    };
+    windowing.SetTimer(zelk, 30309, 10);
+    windowing.SetTimer(zelk, 5, 10);
+    windowing.Post(zelk, 9912, 10000, 0);
+    windowing.DispatchPending();
+    EXPECT_EQ(reentered, 0);
+    // Three expirations of each timer fell into the handler: one message each, after it.
+    EXPECT_EQ(dialog.log,
+              (std::vector<Received>{
+                  {9912, 10000, 0, 0}, {kWmTimer, 30309, 0, 35'000}, {kWmTimer, 5, 0, 35'000}}));
+    // Killed while held: never delivered. The other timer goes on as before.
+    dialog.log.clear();
+    windowing.Post(zelk, 9912, 0, 0);
+    dialog.react = [&](uint32_t message, uint32_t, int32_t) {
+        if (message == 9912) {
+            clock.AdvanceBy(10'000);
+            windowing.KillTimer(zelk, 5);
+        }
+    };
+    windowing.DispatchPending();
+    clock.AdvanceBy(10'000);
+    EXPECT_EQ(dialog.log, (std::vector<Received>{{9912, 0, 0, 35'000},
+                                                 {kWmTimer, 30309, 0, 45'000},
+                                                 {kWmTimer, 30309, 0, 50'000}}));
+    // A timer of another window waits for the handler as well.
+    dialog.log.clear();
+    windowing.KillTimer(zelk, 30309);
+    windowing.SetTimer(peer, 1, 10);
+    dialog.react = [&](uint32_t, uint32_t, int32_t) {
+        clock.AdvanceBy(10'000);
+        EXPECT_TRUE(speaker.log.empty());
+    };
+    windowing.Post(zelk, 1, 0, 0);
+    windowing.DispatchPending();
+    EXPECT_EQ(speaker.log, (std::vector<Received>{{kWmTimer, 1, 0, 65'000}}));
+}
+
 TEST_F(SimWindowingTest, ClosingAWindowCancelsItsTimers) {
     const WindowHandle zelk = Open("zelk", dialog);
     windowing.SetTimer(zelk, 1, 10);

@@ -65,6 +65,7 @@ void SimWindowing::CloseWindow(WindowHandle window) {
         timers = std::move(it->second.timers);
         windows_.erase(it);
         std::erase_if(queue_, [window](const Message& m) { return m.window == window; });
+        std::erase_if(heldTimers_, [window](const auto& held) { return held.first == window; });
     }
     for (const auto& [id, task] : timers)
         clock_.Cancel(task);
@@ -104,12 +105,46 @@ bool SimWindowing::PopMessage(Message* message, WindowHandler** handler) {
     return true;
 }
 
+void SimWindowing::CallHandler(WindowHandler* handler, uint32_t message, uint32_t wParam,
+                               int32_t lParam) {
+    {
+        std::lock_guard lock(mutex_);
+        ++handlersRunning_;
+    }
+    handler->OnMessage(message, wParam, lParam);
+    {
+        std::lock_guard lock(mutex_);
+        --handlersRunning_;
+    }
+    DeliverHeldTimers();
+}
+
+void SimWindowing::DeliverHeldTimers() {
+    for (;;) {
+        WindowHandler* handler = nullptr;
+        uintptr_t id = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (handlersRunning_ > 0 || heldTimers_.empty())
+                return;
+            const auto [window, heldId] = heldTimers_.front();
+            heldTimers_.pop_front();
+            auto it = windows_.find(window);
+            if (it == windows_.end() || it->second.timers.count(heldId) == 0)
+                continue;
+            handler = it->second.handler;
+            id = heldId;
+        }
+        CallHandler(handler, kWmTimer, static_cast<uint32_t>(id), 0);
+    }
+}
+
 size_t SimWindowing::DispatchPending() {
     size_t delivered = 0;
     Message message{};
     WindowHandler* handler = nullptr;
     while (PopMessage(&message, &handler)) {
-        handler->OnMessage(message.message, message.wParam, message.lParam);
+        CallHandler(handler, message.message, message.wParam, message.lParam);
         ++delivered;
     }
     return delivered;
@@ -138,7 +173,7 @@ intptr_t SimWindowing::RunModal(WindowHandle window) {
         Message message{};
         WindowHandler* handler = nullptr;
         if (PopMessage(&message, &handler)) {
-            handler->OnMessage(message.message, message.wParam, message.lParam);
+            CallHandler(handler, message.message, message.wParam, message.lParam);
             continue;
         }
         // Nothing queued: let time run to the next thing that is due.
@@ -182,9 +217,15 @@ void SimWindowing::DeliverTimer(WindowHandle window, uintptr_t id) {
         auto it = windows_.find(window);
         if (it == windows_.end() || it->second.timers.count(id) == 0)
             return;
+        if (handlersRunning_ > 0) {
+            const std::pair<WindowHandle, uintptr_t> timer{window, id};
+            if (std::find(heldTimers_.begin(), heldTimers_.end(), timer) == heldTimers_.end())
+                heldTimers_.push_back(timer);
+            return;
+        }
         handler = it->second.handler;
     }
-    handler->OnMessage(kWmTimer, static_cast<uint32_t>(id), 0);
+    CallHandler(handler, kWmTimer, static_cast<uint32_t>(id), 0);
 }
 
 bool SimWindowing::SetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
@@ -230,6 +271,7 @@ void SimWindowing::KillTimer(WindowHandle window, uintptr_t id) {
             return;
         task = timer->second;
         it->second.timers.erase(timer);
+        std::erase(heldTimers_, std::pair<WindowHandle, uintptr_t>{window, id});
     }
     clock_.Cancel(task);
 }

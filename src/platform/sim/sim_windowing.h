@@ -4,6 +4,11 @@
 // posted messages wait in one queue until DispatchPending or a modal loop hands them to their
 // windows' handlers; timers are message tasks of the virtual clock and reach their window's handler
 // on the thread that advances the clock.
+//
+// A handler is never entered again while one of this windowing's handlers runs: a timer that falls
+// due meanwhile (a handler that sleeps advances the clock) is held and delivered once the handler
+// has returned, and further expirations of a held timer collapse into that one message, as the
+// platform's timer messages do.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/sim/virtual_clock.h"
 #include "platform/status.h"
@@ -75,11 +81,16 @@ class SimWindowing : public zelk::Windowing {
     // Takes the oldest queued message; false when the queue is empty.
     bool PopMessage(Message* message, WindowHandler** handler);
     void DeliverTimer(WindowHandle window, uintptr_t id);
+    void CallHandler(WindowHandler* handler, uint32_t message, uint32_t wParam, int32_t lParam);
+    // Delivers the timers held while a handler ran, once none runs.
+    void DeliverHeldTimers();
 
     VirtualClock& clock_;
     mutable std::mutex mutex_;
     std::map<WindowHandle, Window> windows_;
     std::deque<Message> queue_;
+    int handlersRunning_ = 0;
+    std::deque<std::pair<WindowHandle, uintptr_t>> heldTimers_;
     WindowHandle nextHandle_ = 1;
     size_t queueLimit_ = kDefaultQueueLimit;
 };
