@@ -223,6 +223,11 @@ void SimWindowing::DeliverTimer(WindowHandle window, uintptr_t id) {
                 heldTimers_.push_back(timer);
             return;
         }
+        const int64_t nowUs = clock_.NowUs();
+        auto last = it->second.lastTimerUs.find(id);
+        if (last != it->second.lastTimerUs.end() && last->second == nowUs)
+            return;
+        it->second.lastTimerUs[id] = nowUs;
         handler = it->second.handler;
     }
     CallHandler(handler, kWmTimer, static_cast<uint32_t>(id), 0);

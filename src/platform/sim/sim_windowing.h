@@ -72,6 +72,9 @@ class SimWindowing : public zelk::Windowing {
         WindowHandler* handler = nullptr;
         size_t queued = 0;
         std::map<uintptr_t, VirtualClock::TaskId> timers;
+        // Virtual time of each timer's last message: expirations the clock catches up on at one
+        // instant (after a handler advanced it) collapse into one message.
+        std::map<uintptr_t, int64_t> lastTimerUs;
         std::map<int, bool> controls;
         bool inModal = false;
         bool endRequested = false;
