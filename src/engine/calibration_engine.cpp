@@ -157,6 +157,9 @@ Status CalibrationEngine::SetSpeakerLayout(WindowHandle window, uint16_t vendorI
     } else {
         status = control->SetRenderFormat(sampleRate, bitsPerSample, count, mask);
         if (Failed(status)) {
+            // The device format may have been written before the engine format failed: the
+            // endpoint gets back the format it had.
+            control->SetRenderFormat(sampleRate, bitsPerSample, oldChannels, oldMask);
             context->SetErrorText("[Qaltor] Fail to set render device format!");
         } else {
             status = control->SetSpeakerConfig(physicalSpeakers, fullRangeSpeakers);

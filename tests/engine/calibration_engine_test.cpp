@@ -4,13 +4,16 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "calibration/calibration_sequencer.h"
 #include "platform/core_audio.h"
+#include "platform/sim/sim_pc.h"
 #include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_windowing.h"
 #include "platform/sim/virtual_clock.h"
+#include "platform/wave_format.h"
 
 namespace zelk {
 namespace {
@@ -291,6 +294,245 @@ TEST_F(EngineWithoutCodecTest, ARunningEngineRefusesTheDeviceOperations) {
     // None of them reached the context.
     EXPECT_STREQ(engine.context->errorText, "");
     EXPECT_EQ(engine.GetState(), ENGINE_RUNNING);
+}
+
+// An engine on the simulated PC, its dialog window reduced to the timer: every timer message goes
+// to the engine's tick.
+class EngineOnPcTest : public ::testing::Test, public WindowHandler {
+  protected:
+    EngineOnPcTest() {
+        platform = pc.platform();
+        platform.windowing = &windowing;
+        EXPECT_EQ(windowing.OpenWindow("zelk", this, &window), kOk);
+        engine = std::make_unique<CalibrationEngine>(platform);
+    }
+    // The window (and its timer) goes before the engine, as when the dialog ends.
+    ~EngineOnPcTest() override {
+        windowing.CloseWindow(window);
+        engine.reset();
+    }
+
+    intptr_t OnMessage(uint32_t message, uint32_t wParam, int32_t) override {
+        if (message == kWmTimer) {
+            engine->OnTimerTick(wParam);
+            ++ticks;
+        }
+        return 0;
+    }
+
+    // Advances the machine 10 ms at a time until the run is over or limitMs have passed.
+    void RunToTheEnd(int64_t limitMs = 600'000) {
+        for (int64_t ms = 0; ms < limitMs && engine->GetState() == ENGINE_RUNNING; ms += 10)
+            pc.AdvanceMs(10);
+    }
+
+    struct DeviceFormat {
+        uint16_t channels;
+        uint32_t channelMask;
+        uint32_t physicalSpeakers;
+    };
+    DeviceFormat Device() {
+        const int32_t index = pc.renderEndpoint();
+        const PropertyValue format =
+            pc.audio().EndpointProperty(DataFlow::kRender, index, kKeyDeviceFormat);
+        WaveFormatExtensible wave;
+        std::memcpy(&wave, format.blob.data(), std::min(format.blob.size(), sizeof wave));
+        return {wave.nChannels, wave.dwChannelMask,
+                pc.audio().EndpointProperty(DataFlow::kRender, index, kKeyPhysicalSpeakers).number};
+    }
+
+    sim::SimPc pc;
+    sim::SimWindowing windowing{pc.clock()};
+    Platform platform;
+    WindowHandle window = kNoWindow;
+    std::unique_ptr<CalibrationEngine> engine;
+    int ticks = 0;
+};
+
+TEST_F(EngineOnPcTest, AFinishedRunIsDoneWhenItsCallbackRunsOnce) {
+    Completion completion{0, 0, engine.get()};
+    ASSERT_EQ(
+        engine->Start(window, 0x10EC, 0x0899, nullptr, 2, 0, &Completion::Callback, &completion),
+        kOk);
+    EXPECT_EQ(engine->GetState(), ENGINE_RUNNING);
+    EXPECT_TRUE(windowing.HasTimer(window, CALIBRATION_TIMER_ID));
+    pc.AdvanceMs(100);
+    EXPECT_EQ(engine->passNumber, 1);
+    EXPECT_EQ(engine->channelBit, 0);
+    EXPECT_EQ(engine->countdown, 590);  // ten warm-up ticks gone
+    int32_t values[8];
+    EXPECT_EQ(engine->GetLevelPercents(values), kFail);  // not before the run is done
+
+    RunToTheEnd();
+    EXPECT_EQ(engine->GetState(), ENGINE_DONE);
+    EXPECT_EQ(completion.calls, 1);
+    EXPECT_EQ(completion.stateSeen, ENGINE_DONE);
+    EXPECT_EQ(engine->completionCallback, nullptr);
+    EXPECT_EQ(engine->completionArg, nullptr);
+    EXPECT_FALSE(windowing.HasTimer(window, CALIBRATION_TIMER_ID));
+    ASSERT_EQ(engine->GetLevelPercents(values), kOk);
+    EXPECT_GT(values[0], 0);
+    EXPECT_LT(values[0], 100);
+
+    // Later ticks and a stop call nobody back.
+    engine->OnTimerTick(CALIBRATION_TIMER_ID);
+    engine->Stop();
+    EXPECT_EQ(completion.calls, 1);
+    EXPECT_EQ(engine->GetState(), ENGINE_STOPPED);
+    EXPECT_EQ(engine->GetLevelPercents(values), kFail);
+}
+
+TEST_F(EngineOnPcTest, ARunThatFailsOnItsWayIsFailedWhenItsCallbackRuns) {
+    Completion completion{0, 0, engine.get()};
+    ASSERT_EQ(
+        engine->Start(window, 0x10EC, 0x0899, nullptr, 2, 0, &Completion::Callback, &completion),
+        kOk);
+    // The next opening of a wave-out device is pass 1's tone: it fails.
+    pc.waveOut().FailNext(sim::WaveOp::kOpen, kMmError);
+    RunToTheEnd();
+    EXPECT_EQ(engine->GetState(), ENGINE_FAILED);
+    EXPECT_EQ(completion.calls, 1);
+    EXPECT_EQ(completion.stateSeen, ENGINE_FAILED);
+    EXPECT_EQ(engine->passNumber, 1);  // it failed at the end of the first pass
+    int32_t values[8];
+    EXPECT_EQ(engine->GetLevelPercents(values), kFail);
+}
+
+TEST_F(EngineOnPcTest, StopEndsARunWithoutCallbackAndGivesTheLevelsBack) {
+    float before = 0.0f;
+    ASSERT_TRUE(pc.audio().PartLevel("render0.front", 0, &before));
+    Completion completion{0, 0, engine.get()};
+    ASSERT_EQ(
+        engine->Start(window, 0x10EC, 0x0899, nullptr, 8, 0, &Completion::Callback, &completion),
+        kOk);
+    pc.AdvanceMs(100);
+    float during = 0.0f;
+    ASSERT_TRUE(pc.audio().PartLevel("render0.front", 0, &during));
+    EXPECT_NE(during, before);  // the run set every level to the floor
+    engine->Stop();
+    EXPECT_EQ(engine->GetState(), ENGINE_STOPPED);
+    EXPECT_FALSE(windowing.HasTimer(window, CALIBRATION_TIMER_ID));
+    float after = 0.0f;
+    ASSERT_TRUE(pc.audio().PartLevel("render0.front", 0, &after));
+    EXPECT_EQ(after, before);
+    const int ticksAtStop = ticks;
+    pc.AdvanceMs(1000);
+    EXPECT_EQ(ticks, ticksAtStop);
+    EXPECT_EQ(completion.calls, 0);
+}
+
+TEST_F(EngineOnPcTest, AStartDuringARunIsRefusedAndTheRunGoesOn) {
+    Completion first{0, 0, engine.get()};
+    Completion second{0, 0, engine.get()};
+    ASSERT_EQ(engine->Start(window, 0x10EC, 0x0899, nullptr, 2, 0, &Completion::Callback, &first),
+              kOk);
+    pc.AdvanceMs(100);
+    const int32_t countdown = engine->countdown;
+    EXPECT_EQ(engine->Start(window, 0x10EC, 0x0899, nullptr, 8, 0, &Completion::Callback, &second),
+              kFail);
+    EXPECT_EQ(engine->GetState(), ENGINE_RUNNING);
+    EXPECT_EQ(engine->countdown, countdown);  // progress not reset
+    EXPECT_EQ(engine->passNumber, 1);
+    EXPECT_EQ(engine->completionArg, &first);
+    EXPECT_EQ(engine->context->mode, 2);
+    RunToTheEnd();
+    EXPECT_EQ(engine->GetState(), ENGINE_DONE);
+    EXPECT_EQ(first.calls, 1);
+    EXPECT_EQ(second.calls, 0);
+}
+
+TEST_F(EngineOnPcTest, ACallbackMayStartTheNextRun) {
+    struct Chain {
+        CalibrationEngine* engine;
+        WindowHandle window;
+        int calls = 0;
+        Status restart = kFail;
+        static void Callback(void* arg) {
+            auto* self = static_cast<Chain*>(arg);
+            if (++self->calls == 1)
+                self->restart = self->engine->Start(self->window, 0x10EC, 0x0899, nullptr, 1, 3,
+                                                    &Chain::Callback, self);
+        }
+    } chain{engine.get(), window};
+    ASSERT_EQ(engine->Start(window, 0x10EC, 0x0899, nullptr, 2, 0, &Chain::Callback, &chain), kOk);
+    // Until the stereo run ends; the single-channel run starts from its callback.
+    for (int64_t ms = 0; ms < 600'000 && chain.calls == 0; ms += 10)
+        pc.AdvanceMs(10);
+    EXPECT_EQ(chain.restart, kOk);
+    EXPECT_EQ(chain.calls, 1);
+    EXPECT_EQ(engine->GetState(), ENGINE_RUNNING);
+    EXPECT_EQ(engine->completionArg, &chain);  // the second run keeps its callback
+    RunToTheEnd();
+    EXPECT_EQ(engine->GetState(), ENGINE_DONE);
+    EXPECT_EQ(chain.calls, 2);
+}
+
+TEST_F(EngineOnPcTest, SpeakerLayoutChangesTheDeviceFormat) {
+    EXPECT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 4, 0x3F, 0x33), kFail);
+    EXPECT_EQ(Device().channels, 8);
+    EXPECT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 6, 0x3F, 0x3F), kOk);
+    EXPECT_EQ(Device().channels, 6);
+    EXPECT_EQ(Device().channelMask, 0x3Fu);
+    EXPECT_EQ(Device().physicalSpeakers, 0x3Fu);
+    // Fewer speakers than the layout's mask is allowed: the format gets the standard mask.
+    EXPECT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 8, 0x3, 0x0), kOk);
+    EXPECT_EQ(Device().channels, 8);
+    EXPECT_EQ(Device().channelMask, 0x63Fu);
+    EXPECT_EQ(Device().physicalSpeakers, 0x3u);
+
+    uint16_t channels = 0;
+    uint32_t physical = 0, fullRange = 0;
+    EXPECT_EQ(engine->GetSpeakerLayout(window, 0x10EC, 0x0899, &channels, &physical, &fullRange),
+              kOk);
+    EXPECT_EQ(channels, 8);
+    EXPECT_EQ(physical, 0x3u);
+    EXPECT_EQ(fullRange, 0x0u);
+    EXPECT_EQ(engine->context->endpointControl, nullptr);  // dropped again
+    EXPECT_EQ(pc.audio().TotalLiveRefs(), 0);
+}
+
+TEST_F(EngineOnPcTest, SpeakerLayoutFailuresSayWhereAndKeepTheFormat) {
+    struct Case {
+        uint32_t failingWrite;  // 1 device format, 2 engine format, 3 full range, 4 physical
+        const char* error;
+        uint16_t channels;
+        uint32_t physical;
+    };
+    const Case cases[] = {
+        {1, "[Qaltor] Fail to set render device format!", 8, 0x63F},
+        // The device format was written before the engine format failed: it is put back.
+        {2, "[Qaltor] Fail to set render device format!", 8, 0x63F},
+        {4, "[Qaltor] Fail to set render speaker config!", 8, 0x63F},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failingWrite);
+        ASSERT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 8, 0x63F, 0x63F), kOk);
+        pc.audio().Faults().FailAt("render0.store", "SetValue", c.failingWrite, kNotFound);
+        EXPECT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 6, 0x3F, 0x3F), kNotFound);
+        EXPECT_STREQ(engine->context->errorText, c.error);
+        EXPECT_EQ(Device().channels, c.channels);
+        EXPECT_EQ(Device().physicalSpeakers, c.physical);
+        EXPECT_EQ(engine->context->endpointControl, nullptr);
+        pc.audio().Faults().Clear();
+    }
+}
+
+TEST_F(EngineOnPcTest, ChannelGainReadsTheCodecLevel) {
+    struct Case {
+        float level;
+        int32_t gain;
+    };
+    const Case cases[] = {{-65.25f, 0}, {0.0f, 50}, {-32.625f, 25}, {-3.0f, 47}, {-46.5f, 14}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(pc.audio().SetPartLevel("render0.center", 0, c.level));
+        int32_t value = -1;
+        EXPECT_EQ(engine->GetChannelGain(window, 0x10EC, 0x0899, 5, &value), kOk);
+        EXPECT_EQ(value, c.gain) << c.level;
+    }
+    pc.audio().Faults().FailFrom("render0.center", "GetLevel", 1, kNotFound);
+    int32_t value = -1;
+    EXPECT_TRUE(Failed(engine->GetChannelGain(window, 0x10EC, 0x0899, 5, &value)));
+    EXPECT_EQ(value, 0);
 }
 
 }  // namespace
