@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <ostream>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/czelk_app.h"
 #include "peer/peer_messages.h"
 #include "platform/core_audio.h"
+#include "platform/sim/sim_pc.h"
 #include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_windowing.h"
 #include "platform/sim/virtual_clock.h"
@@ -37,9 +39,12 @@ class PeerWindow : public WindowHandler {
   public:
     intptr_t OnMessage(uint32_t message, uint32_t wParam, int32_t lParam) override {
         received.push_back({message, wParam, lParam});
+        if (react)
+            react(received.back());
         return 0;
     }
     std::vector<Message> received;
+    std::function<void(const Message&)> react;
 };
 
 constexpr uint32_t Click(int controlId) {
@@ -210,6 +215,79 @@ TEST_F(DialogTest, ALoopWithNothingLeftToWaitForEnds) {
     CzelkDlg dialog(platform);
     EXPECT_EQ(dialog.DoModal(), -1);
     EXPECT_EQ(windowing.FindWindowByTitle("zelk"), kNoWindow);
+}
+
+}  // namespace
+}  // namespace zelk
+
+namespace zelk {
+namespace {
+
+// The dialog on the simulated PC.
+class DialogOnPcTest : public ::testing::Test {
+  protected:
+    DialogOnPcTest() {
+        platform = pc.platform();
+        platform.windowing = &windowing;
+        EXPECT_EQ(windowing.OpenWindow("Speaker", &peer, &peerWindow), kOk);
+    }
+
+    void PostAt(int64_t atMs, Message m) {
+        pc.clock().Schedule(atMs * 1000, 0, sim::VirtualClock::Kind::kDevice, [this, m] {
+            windowing.Post(windowing.FindWindowByTitle("zelk"), m.message, m.wParam, m.lParam);
+        });
+    }
+
+    sim::SimPc pc;
+    sim::SimWindowing windowing{pc.clock()};
+    Platform platform;
+    PeerWindow peer;
+    WindowHandle peerWindow = kNoWindow;
+};
+
+TEST_F(DialogOnPcTest, StartButtonRunsAFullCalibrationToItsReply) {
+    CzelkDlg dialog(platform);
+    PostAt(1, {WM_PEER_COMMAND, CMD_SET_SPEAKERS, 0x3});  // stereo: the shortest full run
+    PostAt(2, {WM_PEER_COMMAND, CMD_SELECT_CODEC, 0x0662});
+    PostAt(3, {kWmCommand, Click(IDC_START_BUTTON), 0});
+    // Button1 does nothing, also during a run.
+    PostAt(500, {kWmCommand, Click(IDC_BUTTON1), 0});
+    // The peer closes the worker once it has heard the reply.
+    peer.react = [&](const Message& m) {
+        if (m == Message{WM_PEER_COMMAND, REPLY_CALIBRATED, 1})
+            windowing.Post(windowing.FindWindowByTitle("zelk"), kWmClose, 0, 0);
+    };
+
+    EXPECT_EQ(dialog.DoModal(), IDC_CANCEL);
+    EXPECT_EQ(dialog.engine.GetState(), ENGINE_DONE);
+    EXPECT_EQ(dialog.channel.deviceId, 0x0899);
+    EXPECT_EQ(dialog.channel.runMode, 2);
+    ASSERT_FALSE(peer.received.empty());
+    EXPECT_EQ(peer.received.front(), (Message{WM_PEER_COMMAND, REPLY_SPEAKERS, 0x3}));
+    EXPECT_EQ(peer.received.back(), (Message{WM_PEER_COMMAND, REPLY_CALIBRATED, 1}));
+    EXPECT_EQ(
+        std::count(peer.received.begin(), peer.received.end(), Message{WM_PEER_COMMAND, 1, 1}), 1);
+}
+
+TEST_F(DialogOnPcTest, EndingTheDialogDuringARunReleasesTheDevices) {
+    int64_t refsDuringRun = 0;
+    {
+        CzelkDlg dialog(platform);
+        PostAt(1, {WM_PEER_COMMAND, CMD_CALIBRATE, 0});
+        pc.clock().Schedule(2'000'000, 0, sim::VirtualClock::Kind::kDevice, [&] {
+            refsDuringRun = pc.audio().TotalLiveRefs();
+            windowing.Post(dialog.window(), kWmCommand, Click(IDC_OK), 0);
+        });
+        EXPECT_EQ(dialog.DoModal(), IDC_OK);
+        EXPECT_EQ(dialog.engine.GetState(), ENGINE_RUNNING);  // not stopped first
+    }
+    EXPECT_GT(refsDuringRun, 0);
+    EXPECT_EQ(pc.audio().TotalLiveRefs(), 0);
+    EXPECT_EQ(pc.audio().OverReleases(), 0);
+    EXPECT_EQ(pc.clock().NextDueUs(), -1);  // no timer, no device left stepping
+    windowing.DispatchPending();
+    // Progress of the warm-up only; no reply for the ended run.
+    EXPECT_EQ(peer.received, (std::vector<Message>{{WM_PEER_COMMAND, 1, 0}}));
 }
 
 }  // namespace
