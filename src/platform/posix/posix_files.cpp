@@ -290,7 +290,9 @@ bool PosixFiles::WriteIniString(const char* section, const char* key, const char
         return !hasKey || StoreIni(file, ini);
     }
 
-    std::string entry = std::string(key) + "=" + value;
+    std::string entry = key;
+    entry += '=';
+    entry += value;
     if (hasKey) {
         ini.lines[line] = std::move(entry);
     } else if (hasSection) {
@@ -302,7 +304,10 @@ bool PosixFiles::WriteIniString(const char* section, const char* key, const char
         }
         ini.lines.insert(ini.lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
     } else {
-        ini.lines.push_back("[" + std::string(section) + "]");
+        std::string sectionLine = "[";
+        sectionLine += section;
+        sectionLine += ']';
+        ini.lines.push_back(std::move(sectionLine));
         ini.lines.push_back(std::move(entry));
     }
     return StoreIni(file, ini);
