@@ -118,26 +118,26 @@ class Child {
     int exitCode_ = -1;
 };
 
-// Waits until name exists in folder (inotify, no polling loop); false after timeoutMs.
-inline bool WaitForEntry(const std::string& folder, const std::string& name, int timeoutMs) {
+// Waits until ready() holds, looking again whenever something is created in folder (inotify, no
+// polling loop); false after timeoutMs without it.
+template <typename Ready>
+bool WaitInFolder(const std::string& folder, Ready ready, int timeoutMs) {
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (watch < 0)
         return false;
     ::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO);
-    const std::string path = folder + "/" + name;
-    struct stat info {};
-    bool found = ::lstat(path.c_str(), &info) == 0;
-    while (!found) {
+    bool done = ready();
+    while (!done) {
         pollfd wait{watch, POLLIN, 0};
         if (::poll(&wait, 1, timeoutMs) != 1)
             break;
         alignas(inotify_event) char events[4096];
         while (::read(watch, events, sizeof events) > 0) {
         }
-        found = ::lstat(path.c_str(), &info) == 0;
+        done = ready();
     }
     ::close(watch);
-    return found;
+    return done;
 }
 
 }  // namespace zelk::tools::testing

@@ -15,6 +15,7 @@
 #include "peer/peer_messages.h"
 #include "platform/posix/control_state_file.h"
 #include "platform/posix/posix_windowing.h"
+#include "platform/posix/window_socket.h"
 #include "posix/raw_socket.h"
 #include "posix/recording_handler.h"
 #include "posix/temp_runtime_folder.h"
@@ -29,7 +30,7 @@ using posix::testing::RawSocket;
 using posix::testing::RecordingHandler;
 using posix::testing::TempRuntimeFolder;
 using testing::Child;
-using testing::WaitForEntry;
+using testing::WaitInFolder;
 
 constexpr int kStartMs = 10000;
 
@@ -64,7 +65,12 @@ class WorkerAndSpeakerTest : public ::testing::Test {
                                                {"ZELK_CLOCK", clock}},
             output_ / ("worker" + std::to_string(++children_)));
         EXPECT_TRUE(worker->started());
-        EXPECT_TRUE(WaitForEntry(folder_.path(), WORKER_WINDOW_TITLE, kStartMs))
+        // Live, not merely there: a killed worker leaves its socket file behind.
+        const std::string path = folder_ / WORKER_WINDOW_TITLE;
+        EXPECT_TRUE(WaitInFolder(
+            folder_.path(),
+            [&] { return posix::ProbeWindowSocket(path) == posix::SocketLiveness::kLive; },
+            kStartMs))
             << "the worker did not open its window: " << worker->err();
         return worker;
     }
