@@ -12,6 +12,8 @@
 namespace zelk {
 
 inline constexpr uint32_t kNoWaveDevice = 0xFFFFFFFFu;
+// Interface names are a few hundred bytes; a device claiming more than this is skipped.
+inline constexpr uint32_t kMaxInterfaceNameBytes = 0x10000;
 
 // "ven_%04x&dev_%04x" of the identifiers, in upper case.
 std::u16string CodecIdentifierText(uint16_t vendorId, uint16_t deviceId);
@@ -26,7 +28,8 @@ uint32_t FindCodecWaveDevice(Devices& devices, uint32_t count, uint16_t vendorId
     const std::u16string text = CodecIdentifierText(vendorId, deviceId);
     for (uint32_t id = 0; id < count; ++id) {
         uint32_t bytes = 0;
-        if (devices.QueryInterfaceSize(id, &bytes) != kMmNoError || bytes == 0)
+        if (devices.QueryInterfaceSize(id, &bytes) != kMmNoError || bytes == 0 ||
+            bytes > kMaxInterfaceNameBytes)
             continue;
         // Sized in characters for a size given in bytes, plus room: the name always ends in 0.
         const size_t length = static_cast<size_t>(bytes) + 16;

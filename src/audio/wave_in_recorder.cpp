@@ -100,7 +100,8 @@ void WaveInRecorder::DeviceCallback(uint32_t message, void* instance, WaveHeader
     auto* recorder = static_cast<WaveInRecorder*>(instance);
     if (!recorder->ring_.MarkReturned(header))
         return;
-    recorder->wakeEvent_->Set();
+    if (recorder->wakeEvent_)
+        recorder->wakeEvent_->Set();
     // Last: once queued reaches 0, Stop may close the device.
     recorder->ring_.DropQueued();
 }

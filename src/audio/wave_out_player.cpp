@@ -177,7 +177,8 @@ void WaveOutPlayer::DeviceCallback(uint32_t message, void* instance, WaveHeader*
     auto* player = static_cast<WaveOutPlayer*>(instance);
     if (!player->ring_.MarkReturned(header))
         return;
-    player->wakeEvent_->Set();
+    if (player->wakeEvent_)
+        player->wakeEvent_->Set();
     // Last: once queued reaches 0, Stop may close the device.
     player->ring_.DropQueued();
 }
