@@ -114,6 +114,10 @@ void PeerChannel::StartCalibration(bool singleChannel, int32_t argument) {
 }
 
 void PeerChannel::OnStartButton() {
+    // Refused during a run, like any start: the run's completion applies its results to the
+    // codec selected at that moment, which must stay the run's.
+    if (engine_.GetState() == ENGINE_RUNNING)
+        return;
     vendorId = CODEC_VENDOR_ID;
     deviceId = START_BUTTON_DEVICE_ID;
     StartCalibration(false, 0);

@@ -243,6 +243,12 @@ TEST_F(PeerChannelWithoutCodecTest, StartsDuringARunChangeNothing) {
         EXPECT_TRUE(windowing.IsControlEnabled(window, IDC_STOP_BUTTON));
         EXPECT_EQ(audio.lookups, 0);
     }
+    // Nor does the Start button select its codec.
+    channel.deviceId = 0x0662;
+    channel.OnStartButton();
+    EXPECT_EQ(channel.deviceId, 0x0662);
+    EXPECT_EQ(channel.runMode, 6);
+    EXPECT_EQ(audio.lookups, 0);
     EXPECT_TRUE(Replies().empty());
 }
 
