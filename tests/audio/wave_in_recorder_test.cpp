@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_allocation.h"
 #include "fake_sync.h"
 #include "fake_wave_devices.h"
 
@@ -166,6 +167,10 @@ const FailureCase kFailures[] = {
     {"NoDeviceAtAll", [](auto& in) { in.names.clear(); }, kDevice, 0},
     {"NoDeviceOfTheCodec", [](auto&) {}, 0x0662, 0},
     {"DeviceDoesNotOpen", [](auto& in) { in.openResult = kMmBadDeviceId; }, kDevice, 0},
+    // Two interface names are fetched before the buffers: block 3's buffer fails.
+    {"BufferCannotBeAllocated",
+     [](auto&) { testing::FailNothrowAllocation(testing::AllocationForm::kArray, 2 + 3); }, kDevice,
+     1},
     {"PrepareFails", [](auto& in) { in.failPrepareAt = 7; }, kDevice, 1},
     {"HandOverFails", [](auto& in) { in.failQueueAt = 10; }, kDevice, 1},
     {"CaptureDoesNotStart", [](auto& in) { in.startResult = kMmError; }, kDevice, 1},
@@ -178,6 +183,7 @@ TEST_P(RecorderFailureTest, FailsAndLeavesNothingOpen) {
     const FailureCase& c = GetParam();
     c.setUp(waveIn);
     EXPECT_EQ(recorder->Start(kVendor, c.device), kFail);
+    testing::AllowAllocations();
     EXPECT_FALSE(waveIn.IsOpen());
     EXPECT_EQ(waveIn.QueuedCount(), 0u);
     EXPECT_EQ(waveIn.Prepared(), waveIn.Unprepared());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/sine_wave_source.h"
+#include "failing_allocation.h"
 #include "fake_sync.h"
 #include "fake_wave_devices.h"
 #include "memory_files.h"
@@ -30,6 +31,7 @@ constexpr double kFrequency = 261.63;
 constexpr char kWavPath[] = "C:\\tones\\test.wav";
 
 constexpr char kNoDevice[] = "None Wave Out device is found!";
+constexpr char kNoMemory[] = "Memory resource is not enough!";
 constexpr char kBadFormat[] = "The application does not support the source wave format!";
 constexpr char kCannotOpen[] = "Cannot open the Wave-Out device!";
 
@@ -187,6 +189,15 @@ TEST_P(PlayerLayoutTest, PlaysTheWholeStreamInBlocksOfTenMilliseconds) {
 INSTANTIATE_TEST_SUITE_P(Layouts, PlayerLayoutTest, ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(WaveOutPlayerTest, DeviceWhoseNameCannotBeFetchedIsSkipped) {
+    // The first allocation goes to the other maker's name, the second to the codec's first device.
+    testing::FailNothrowAllocation(testing::AllocationForm::kArray, 1);
+    ASSERT_TRUE(StartSine(2, 0x3));
+    testing::AllowAllocations();
+    EXPECT_EQ(waveOut.OpenedId(), 3u);
+    player->Stop();
+}
+
 TEST_F(WaveOutPlayerTest, RefillsStrictlyInRingOrder) {
     ASSERT_TRUE(StartSine(2, 0x3));
     // Block 1 comes back first: it waits until block 0 has been refilled.
@@ -289,6 +300,13 @@ class PlayerFailureTest : public WaveOutPlayerTest,
                           public ::testing::WithParamInterface<FailureCase> {};
 
 const FailureCase kFailures[] = {
+    {"SourceCannotBeAllocated",
+     [](auto&) { testing::FailNothrowAllocation(testing::AllocationForm::kSingle); },
+     [](auto& t) { return t.StartSine(2, 0x3); }, kNoMemory, 0},
+    // Two interface names are fetched before the buffers: block 5's buffer fails.
+    {"BufferCannotBeAllocated",
+     [](auto&) { testing::FailNothrowAllocation(testing::AllocationForm::kArray, 2 + 5); },
+     [](auto& t) { return t.StartSine(2, 0x3); }, nullptr, 0},
     {"NoDeviceAtAll", [](auto& out) { out.names.clear(); },
      [](auto& t) { return t.StartSine(2, 0x3); }, kNoDevice, 0},
     {"MissingFile", [](auto&) {},
@@ -334,6 +352,7 @@ TEST_P(PlayerFailureTest, FailsWithItsMessageAndLeavesNothingOpen) {
     files.files[u"C:\\tones\\test.wav"] = FileWith(PlainFormat(1, 2, 44100, 16), 4000);
     c.setUp(waveOut);
     EXPECT_FALSE(c.start(*this));
+    testing::AllowAllocations();
     EXPECT_STREQ(error, c.message != nullptr ? c.message : "untouched");
     EXPECT_STREQ(info, "untouched");
     EXPECT_FALSE(waveOut.IsOpen());
