@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -119,6 +120,44 @@ TEST_F(VirtualTimerTest, EndingTheLoopStopsDeliveryOfTimersDueTogether) {
     };
     EXPECT_EQ(windowing_.RunModal(window_), 9);
     EXPECT_EQ(ticks_, (std::vector<std::pair<int64_t, uint32_t>>{{10000, 1}}));
+}
+
+TEST_F(VirtualTimerTest, TimersDueWhileAHandlerRunsWaitForItAndComeOnce) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 30309, 10));
+    int depth = 0;
+    int deepest = 0;
+    handler_.react = [&](const ChannelMessage& m) {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        if (m.message == 9912)
+            clock_.AdvanceBy(35000);  // a command that sleeps 35 ms
+        if (m.message == kWmTimer) {
+            ticks_.emplace_back(clock_.NowUs(), m.wParam);
+            if (ticks_.size() == 3)
+                windowing_.EndModal(window_, 0);
+        }
+        --depth;
+    };
+    PosixWindowing peer(folder_.path());
+    ASSERT_TRUE(peer.Post(peer.FindWindowByTitle("zelk"), 9912, 3, 0));
+    EXPECT_EQ(windowing_.RunModal(window_), 0);
+    EXPECT_EQ(deepest, 1) << "no handler ran inside another";
+    EXPECT_EQ(ticks_, (std::vector<std::pair<int64_t, uint32_t>>{
+                          {35000, 30309}, {40000, 30309}, {50000, 30309}}));
+}
+
+TEST_F(VirtualTimerTest, ExpirationsCaughtUpAtOneInstantAreOneMessage) {
+    ASSERT_TRUE(windowing_.SetTimer(window_, 30309, 10));
+    handler_.react = [&](const ChannelMessage& m) {
+        ticks_.emplace_back(clock_.NowUs(), m.wParam);
+        if (ticks_.size() == 1)
+            clock_.AdvanceBy(25000);  // the first tick sleeps past two more expirations
+        if (ticks_.size() == 3)
+            windowing_.EndModal(window_, 0);
+    };
+    EXPECT_EQ(windowing_.RunModal(window_), 0);
+    EXPECT_EQ(ticks_, (std::vector<std::pair<int64_t, uint32_t>>{
+                          {10000, 30309}, {35000, 30309}, {40000, 30309}}));
 }
 
 TEST(TimerExpirationsTest, MergesMissedExpirationsInTimeOrder) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,7 @@ int64_t FromTimespec(const timespec& value) {
 struct PosixWindowing::Timer {
     uint64_t generation = 0;
     int64_t periodNs = 0;
+    int64_t lastUs = -1;                 // virtual time: when its last message went out
     UniqueFd fd;                         // real time
     sim::VirtualClock::TaskId task = 0;  // virtual time
 };
@@ -257,7 +259,7 @@ bool PosixWindowing::DispatchDatagrams(WindowHandle handle, int socket, int limi
                 return true;
             handler = target->handler;
         }
-        handler->OnMessage(message.message, message.wParam, message.lParam);
+        CallHandler(handler, message.message, message.wParam, message.lParam);
     }
     return true;
 }
@@ -357,6 +359,34 @@ intptr_t PosixWindowing::RunModalVirtualTime(WindowHandle handle) {
     }
 }
 
+void PosixWindowing::CallHandler(WindowHandler* handler, uint32_t message, uint32_t wParam,
+                                 int32_t lParam) {
+    {
+        std::lock_guard lock(mutex_);
+        ++handlersRunning_;
+    }
+    handler->OnMessage(message, wParam, lParam);
+    {
+        std::lock_guard lock(mutex_);
+        --handlersRunning_;
+    }
+    DeliverHeldTimers();
+}
+
+void PosixWindowing::DeliverHeldTimers() {
+    for (;;) {
+        HeldTimer held;
+        {
+            std::lock_guard lock(mutex_);
+            if (handlersRunning_ > 0 || heldTimers_.empty())
+                return;
+            held = heldTimers_.front();
+            heldTimers_.pop_front();
+        }
+        DeliverTimer(held.window, held.id, held.generation);
+    }
+}
+
 void PosixWindowing::DeliverTimer(WindowHandle handle, uintptr_t id, uint64_t generation) {
     WindowHandler* handler = nullptr;
     {
@@ -367,9 +397,23 @@ void PosixWindowing::DeliverTimer(WindowHandle handle, uintptr_t id, uint64_t ge
         auto timer = window->timers.find(id);
         if (timer == window->timers.end() || timer->second.generation != generation)
             return;
+        if (clock_ != nullptr) {
+            if (handlersRunning_ > 0) {
+                // Due while a handler runs (it advanced the clock): once it has returned.
+                const HeldTimer held{handle, id, generation};
+                if (std::find(heldTimers_.begin(), heldTimers_.end(), held) == heldTimers_.end())
+                    heldTimers_.push_back(held);
+                return;
+            }
+            // Expirations the clock catches up on at one instant are one message.
+            const int64_t nowUs = clock_->NowUs();
+            if (timer->second.lastUs == nowUs)
+                return;
+            timer->second.lastUs = nowUs;
+        }
         handler = window->handler;
     }
-    handler->OnMessage(kWmTimer, static_cast<uint32_t>(id), 0);
+    CallHandler(handler, kWmTimer, static_cast<uint32_t>(id), 0);
 }
 
 void PosixWindowing::EndModal(WindowHandle window, intptr_t result) {

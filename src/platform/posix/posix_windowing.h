@@ -10,7 +10,10 @@
 // - virtual time: timers are message tasks of a sim::VirtualClock and reach the handler on the
 //   thread that advances it. When the modal loop finds no datagram waiting it advances the clock
 //   to its next due task, so a run goes as fast as the machine allows; with nothing due it waits
-//   for a datagram.
+//   for a datagram. A handler is never entered again while one runs: a timer that falls due
+//   meanwhile (a handler that sleeps advances the clock) is held until the handler has returned,
+//   and expirations that the clock catches up on at one instant are one message, as the
+//   platform's timer messages are.
 //
 // Timer messages come only from the window's own timers: a datagram carrying the timer message
 // is dropped. Control states are recorded in memory and in the runtime folder
@@ -21,6 +24,7 @@
 // that runs the window.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,6 +83,8 @@ class PosixWindowing final : public Windowing {
     // Delivers one timer message unless the timer was killed or set anew (generation) or the
     // loop was ended meanwhile.
     void DeliverTimer(WindowHandle handle, uintptr_t id, uint64_t generation);
+    void CallHandler(WindowHandler* handler, uint32_t message, uint32_t wParam, int32_t lParam);
+    void DeliverHeldTimers();
     bool Ended(WindowHandle handle);
     void StopTimer(Timer& timer);
 
@@ -90,6 +96,14 @@ class PosixWindowing final : public Windowing {
     std::map<WindowHandle, std::unique_ptr<Window>> windows_;
     WindowHandle nextHandle_ = 1;
     uint64_t nextGeneration_ = 1;
+    struct HeldTimer {
+        WindowHandle window = kNoWindow;
+        uintptr_t id = 0;
+        uint64_t generation = 0;
+        bool operator==(const HeldTimer&) const = default;
+    };
+    int handlersRunning_ = 0;
+    std::deque<HeldTimer> heldTimers_;
     std::string lastError_;
 };
 
