@@ -33,10 +33,12 @@ inline std::string ReadFile(const std::string& path) {
 class Child {
   public:
     // env: variables to set ("" removes one) on top of this process's environment. The child's
-    // output goes to outputBase + ".out" and ".err".
+    // output goes to outputBase + ".out" and ".err", and it runs in outputBase's folder, where
+    // whatever it writes into its current directory stays with the test.
     Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
           const std::string& outputBase)
         : out_(outputBase + ".out"), err_(outputBase + ".err") {
+        const std::string directory = outputBase.substr(0, outputBase.rfind('/') + 1);
         std::map<std::string, std::string> merged;
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string entry = *e;
@@ -65,6 +67,7 @@ class Child {
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

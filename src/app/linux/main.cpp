@@ -1,5 +1,5 @@
 // The worker on Linux: the hidden dialog's window is "zelk" in the runtime folder, the machine
-// behind it is the simulated PC.
+// behind it is the simulated PC, in real time or (ZELK_CLOCK=virtual) as fast as it can go.
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 #include "platform/posix/posix_windowing.h"
 #include "platform/posix/runtime_folder.h"
 #include "platform/posix/window_socket.h"
-#include "platform/sim/virtual_clock.h"
+#include "platform/sim/sim_pc.h"
 
 namespace {
 
@@ -39,10 +39,15 @@ int main() {
     if (!check.ok())
         return Refuse(check.message + "; not starting");
 
-    sim::VirtualClock clock;
+    // The machine outlives everything that uses it: the windowing's timers and the dialog.
+    sim::SimPcOptions machine;
+    machine.clockMode = *clockChoice == WorkerClock::kVirtual
+                            ? sim::SimPcOptions::ClockMode::kVirtual
+                            : sim::SimPcOptions::ClockMode::kRealTime;
+    sim::SimPc pc(machine);
     std::unique_ptr<posix::PosixWindowing> windowing =
         *clockChoice == WorkerClock::kVirtual
-            ? std::make_unique<posix::PosixWindowing>(folder, &clock)
+            ? std::make_unique<posix::PosixWindowing>(folder, &pc.clock())
             : std::make_unique<posix::PosixWindowing>(folder);
 
     // Two workers must never drive one codec.
@@ -52,7 +57,7 @@ int main() {
     }
 
     PosixFiles files;
-    Platform platform;
+    Platform platform = pc.platform();
     platform.windowing = windowing.get();
     platform.files = &files;
 
