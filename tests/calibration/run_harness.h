@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -195,6 +196,8 @@ class RunHarness : public WindowHandler {
         record.position = context->position;
         record.reportedChannelBit = context->reportedChannelBit;
         ticks.push_back(record);
+        if (afterTick)
+            afterTick(record);
         return 0;
     }
 
@@ -227,6 +230,8 @@ class RunHarness : public WindowHandler {
     WindowHandle window = kNoWindow;
     std::unique_ptr<CalibrationContext> context;
     std::vector<TickRecord> ticks;
+    // Called after every tick, inside the timer message.
+    std::function<void(const TickRecord&)> afterTick;
 };
 
 // Every level and mute state of the codec's parts, by part name ("render0.front") and channel.
