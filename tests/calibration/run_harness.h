@@ -29,7 +29,8 @@ class RunFiles : public Files {
     std::map<std::u16string, std::vector<uint8_t>> files;
     std::map<std::string, std::map<std::string, std::string>> ini;  // path -> key -> value
     std::string currentDirectory = "C:\\zelk";
-    int iniWrites = 0;
+    std::vector<std::string> iniWritten;  // keys, in the order written
+    std::vector<std::string> iniReads;    // keys, in the order read
 
     std::unique_ptr<ByteStream> OpenForReading(const std::u16string& path) override {
         auto it = files.find(path);
@@ -51,12 +52,13 @@ class RunFiles : public Files {
     }
     bool WriteIniString(const char* section, const char* key, const char* value,
                         const char* path) override {
-        ++iniWrites;
+        iniWritten.push_back(key);
         ini[path][std::string(section) + "/" + key] = value;
         return true;
     }
     uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t capacity, const char* path) override {
+        iniReads.push_back(key);
         std::string value = defaultValue != nullptr ? defaultValue : "";
         auto file = ini.find(path);
         if (file != ini.end()) {
