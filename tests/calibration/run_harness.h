@@ -120,7 +120,10 @@ inline std::vector<uint8_t> ToneWav(uint16_t channels, uint32_t milliseconds) {
         put16(v & 0xFFFF);
         put16(v >> 16);
     };
-    auto id = [&](const char* text) { out.insert(out.end(), text, text + 4); };
+    auto id = [&](const char* text) {
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<uint8_t>(text[i]));
+    };
     id("RIFF");
     put32(36 + dataBytes);
     id("WAVE");
