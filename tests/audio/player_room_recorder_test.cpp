@@ -9,7 +9,7 @@
 
 #include "audio/wave_in_recorder.h"
 #include "audio/wave_out_player.h"
-#include "platform/sim/sim_codec_spec.h"
+#include "platform/sim/sim_codec_design.h"
 #include "platform/sim/sim_pc.h"
 
 namespace zelk {
@@ -116,7 +116,7 @@ TEST(PlayerRoomRecorderTest, ToneIsHeardExactlyWhenTheRoomMakesItLoudEnough) {
     ASSERT_TRUE(loop.StartTone());
     for (int32_t band = 0; band < 3; ++band) {
         const float level = loop.ThresholdLevel(kThresholds[band]);
-        sim::ChannelSpec range;
+        sim::ChannelDesign range;
         ASSERT_TRUE(loop.pc.audio().PartChannel(loop.front, 0, &range));
         ASSERT_LE(level + 1.0f, range.maxDb) << "band " << band;
         ASSERT_GE(level - 0.5f, range.minDb) << "band " << band;

@@ -18,15 +18,15 @@ constexpr float kUntouched = 7.0f;
 struct PartEdit {
     const char* part;
     uint32_t channel;
-    sim::ChannelSpec spec;
+    sim::ChannelDesign design;
 };
 
 // The default codec with some parts' ranges changed and only `loudSpeaker` heard (none for -1).
 sim::SimPcOptions Machine(std::vector<PartEdit> edits, int32_t loudSpeaker, double coupling) {
     sim::SimPcOptions options;
-    sim::EndpointSpec render = sim::CodecRender(sim::kSimDefaultCodec);
+    sim::EndpointDesign render = sim::CodecRender(sim::kSimDefaultCodec);
     for (const PartEdit& edit : edits)
-        EXPECT_TRUE(sim::SetChannel(&render, edit.part, edit.channel, edit.spec)) << edit.part;
+        EXPECT_TRUE(sim::SetChannel(&render, edit.part, edit.channel, edit.design)) << edit.part;
     options.audio = sim::SimAudioSystemBuilder().Add(render).Add(
         sim::MicrophoneCapture(sim::kSimCodecVendor, sim::kSimDefaultCodec));
     options.room.couplings.fill(0.0);
@@ -73,7 +73,7 @@ struct RangeCase {
     int32_t speaker;
     const char* part;
     uint32_t partChannel;
-    sim::ChannelSpec spec;
+    sim::ChannelDesign design;
     float begin;
     std::array<float, 3> cycles;
 };
@@ -82,7 +82,7 @@ class ChannelRangeTest : public ::testing::TestWithParam<RangeCase> {};
 
 TEST_P(ChannelRangeTest, StartsAndStepsWithinTheChannelsRange) {
     const RangeCase& c = GetParam();
-    ManualMeasurement run(Machine({{c.part, c.partChannel, c.spec}}, -1, 0.0), c.speaker);
+    ManualMeasurement run(Machine({{c.part, c.partChannel, c.design}}, -1, 0.0), c.speaker);
     run.StartPhase();
     EXPECT_EQ(run.Level(c.part, c.partChannel), c.begin);
 
@@ -218,7 +218,7 @@ TEST(ChannelMeasurementTest, TakingWhileTheDetectorIsPendingLosesTheCycle) {
 
 TEST(ChannelMeasurementTest, AChannelWithoutLevelControlStaysSilentForItsWholePhase) {
     sim::SimPcOptions options = Machine({}, 5, 0.2);
-    sim::EndpointSpec& render = options.audio.specs()[0];
+    sim::EndpointDesign& render = options.audio.designs()[0];
     ASSERT_TRUE(sim::RemoveLevel(&render, sim::kPartCenter));
     RunHarness run(options);
     for (float& level : run.context->channelLevels[0][5])

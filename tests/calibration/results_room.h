@@ -45,9 +45,9 @@ inline int32_t StreamChannelsOfMode(int32_t mode) {
 
 inline ResultsRoom MakeResultsRoom(uint16_t deviceId, bool sixChannelShape, int32_t mode) {
     ResultsRoom room;
-    sim::EndpointSpec render = sixChannelShape
-                                   ? sim::SixChannelRender(sim::kSimCodecVendor, deviceId)
-                                   : sim::EightChannelRender(sim::kSimCodecVendor, deviceId, 12);
+    sim::EndpointDesign render = sixChannelShape
+                                     ? sim::SixChannelRender(sim::kSimCodecVendor, deviceId)
+                                     : sim::EightChannelRender(sim::kSimCodecVendor, deviceId, 12);
     for (const ChannelPart& part : kChannelParts) {
         const bool subwoofer = std::string(part.name) == sim::kPartSubwoofer;
         const LevelRange range = subwoofer ? kSubwooferRange : kMeasuredRange;

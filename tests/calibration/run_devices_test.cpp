@@ -18,7 +18,7 @@ namespace {
 // that the run's set-up of the microphone shows.
 sim::SimPcOptions DevicesMachine(int32_t mode = 8) {
     sim::SimPcOptions options = MakeResultsRoom(0x0899, false, mode).options;
-    sim::EndpointSpec& microphone = options.audio.specs()[1];
+    sim::EndpointDesign& microphone = options.audio.designs()[1];
     sim::FindPart(&microphone, sim::kPartMicMute)->muted = true;
     for (uint32_t c = 0; c < 2; ++c) {
         EXPECT_TRUE(
@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FailedStartTest, AMachineWithoutTheMicrophoneGivesBackTheSpeakersControls) {
     sim::SimPcOptions options = DevicesMachine();
-    options.audio.specs().pop_back();
+    options.audio.designs().pop_back();
     DevicesHarness run(options);
     EXPECT_EQ(run.Begin(8), kFail);
     EXPECT_STREQ(run.context->errorText, "[Qaltor](1) Fail to init topology!");

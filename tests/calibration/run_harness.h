@@ -251,19 +251,19 @@ inline CodecState SnapshotCodec(sim::SimPc& pc) {
     CodecState state;
     int32_t index[2] = {0, 0};
     sim::SimAudioSystemBuilder builder = pc.options().audio;
-    for (const sim::EndpointSpec& spec : builder.specs()) {
-        bool render = spec.flow == DataFlow::kRender;
+    for (const sim::EndpointDesign& design : builder.designs()) {
+        bool render = design.flow == DataFlow::kRender;
         std::string prefix =
             (render ? "render" : "capture") + std::to_string(index[render ? 0 : 1]++);
-        std::vector<const sim::PartSpec*> parts;
-        for (const sim::PartSpec& part : spec.path)
+        std::vector<const sim::PartDesign*> parts;
+        for (const sim::PartDesign& part : design.path)
             parts.push_back(&part);
-        for (const sim::MixerEntrySpec& entry : spec.mixerEntries) {
+        for (const sim::MixerEntryDesign& entry : design.mixerEntries) {
             parts.push_back(&entry.part);
             if (entry.next)
                 parts.push_back(&*entry.next);
         }
-        for (const sim::PartSpec* part : parts) {
+        for (const sim::PartDesign* part : parts) {
             std::string name = prefix + "." + part->name;
             for (uint32_t channel = 0; channel < part->level.size(); ++channel) {
                 float level = 0.0f;

@@ -200,7 +200,7 @@ TEST_F(EndpointEnumeratorTest, WritesGoThroughAReadWriteStore) {
 }
 
 TEST(EndpointIdTest, CopiesAtMost259UnitsOrMarksTheDeviceMissing) {
-    sim::EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    sim::EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     render.id = std::u16string(300, u'i');
     auto system = sim::SimAudioSystemBuilder().Add(render).Build();
     EndpointEnumerator enumerator(system.get(), kNoWindow);

@@ -17,7 +17,7 @@
 namespace zelk {
 namespace {
 
-using sim::EndpointSpec;
+using sim::EndpointDesign;
 using sim::SimAudioSystem;
 using sim::SimAudioSystemBuilder;
 using sim::SimKind;
@@ -62,7 +62,7 @@ class EndpointMatchTest : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(EndpointMatchTest, UpperCasedHardwarePathContainsTheCodec) {
     const MatchCase& c = GetParam();
-    EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     render.hardwarePath = c.hardwarePath;
     auto system = SimAudioSystemBuilder().Add(render).Build();
     auto control = std::make_unique<EndpointControl>(system.get(), kWindow);
@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct TopologyCase {
     const char* name;
     uint16_t deviceId;
-    std::function<EndpointSpec()> render;
+    std::function<EndpointDesign()> render;
     Status status;
     int32_t kind;  // 0: not written
     int32_t masterInputCount;
@@ -99,9 +99,9 @@ struct TopologyCase {
     std::vector<std::string> mutes;
 };
 
-EndpointSpec Edited(EndpointSpec spec, const std::function<bool(EndpointSpec*)>& edit) {
-    EXPECT_TRUE(edit(&spec));
-    return spec;
+EndpointDesign Edited(EndpointDesign design, const std::function<bool(EndpointDesign*)>& edit) {
+    EXPECT_TRUE(edit(&design));
+    return design;
 }
 
 const std::vector<std::string> kEightChannelLevels = Slots({{0, "render0.master"},
@@ -190,60 +190,60 @@ const TopologyCase kTopologyCases[] = {
     {"ConnectorInsteadOfCenter", 0x0899,
      [] {
          return Edited(sim::EightChannelRender(0x10EC, 0x0899),
-                       [](EndpointSpec* s) { return sim::MakeConnector(s, "center"); });
+                       [](EndpointDesign* s) { return sim::MakeConnector(s, "center"); });
      },
      kOk, 8, 12, Without(kEightChannelLevels, {4, 5, 6, 7, 8, 9, 10, 11, 12}),
      Slots({{0, "render0.master_mute"}})},
     {"ConnectorInsteadOfMasterMute", 0x0899,
      [] {
          return Edited(sim::EightChannelRender(0x10EC, 0x0899),
-                       [](EndpointSpec* s) { return sim::MakeConnector(s, "master_mute"); });
+                       [](EndpointDesign* s) { return sim::MakeConnector(s, "master_mute"); });
      },
      kOk, 8, 0, Slots({}), Slots({})},
     {"ConnectorInsteadOfAMixerInput", 0x0899,
      [] {
          return Edited(sim::EightChannelRender(0x10EC, 0x0899),
-                       [](EndpointSpec* s) { return sim::MakeConnector(s, "in4_mute"); });
+                       [](EndpointDesign* s) { return sim::MakeConnector(s, "in4_mute"); });
      },
      kOk, 8, 12, Without(kEightChannelLevels, {8, 9, 10, 11, 12}),
      Without(kEightChannelMutes, {8, 9, 10, 11, 12})},
     {"ConnectorBehindAMixerInput", 0x0662,
      [] {
          return Edited(sim::SixChannelRender(0x10EC, 0x0662),
-                       [](EndpointSpec* s) { return sim::MakeConnector(s, "in3_volume"); });
+                       [](EndpointDesign* s) { return sim::MakeConnector(s, "in3_volume"); });
      },
      kOk, 6, 9, Without(kSixChannelLevels, {6, 7, 8}), Without(kSixChannelMutes, {7, 8})},
     {"PartWithoutControl", 0x0899,
      [] {
          return Edited(sim::EightChannelRender(0x10EC, 0x0899),
-                       [](EndpointSpec* s) { return sim::RemoveControls(s, "rear"); });
+                       [](EndpointDesign* s) { return sim::RemoveControls(s, "rear"); });
      },
      kOk, 8, 12, Without(kEightChannelLevels, {2}), kEightChannelMutes},
     {"MuteWithoutLevel", 0x0899,
      [] {
          return Edited(sim::EightChannelRender(0x10EC, 0x0899),
-                       [](EndpointSpec* s) { return sim::RemoveLevel(s, "in6_volume"); });
+                       [](EndpointDesign* s) { return sim::RemoveLevel(s, "in6_volume"); });
      },
      kOk, 8, 12, Without(kEightChannelLevels, {6}), kEightChannelMutes},
     {"WrongDataFlow", 0x0899,
      [] {
-         EndpointSpec spec = sim::EightChannelRender(0x10EC, 0x0899);
-         sim::SetConnectorFlow(&spec, ConnectorFlow::kOut);
-         return spec;
+         EndpointDesign design = sim::EightChannelRender(0x10EC, 0x0899);
+         sim::SetConnectorFlow(&design, ConnectorFlow::kOut);
+         return design;
      },
      kFail, 0, 0, Slots({}), Slots({})},
     {"NotASpeaker", 0x0899,
      [] {
-         EndpointSpec spec = sim::EightChannelRender(0x10EC, 0x0899);
-         sim::SetConnectedSubType(&spec, kNodeTypeMicrophone);
-         return spec;
+         EndpointDesign design = sim::EightChannelRender(0x10EC, 0x0899);
+         sim::SetConnectedSubType(&design, kNodeTypeMicrophone);
+         return design;
      },
      kFail, 0, 0, Slots({}), Slots({})},
     {"NotConnected", 0x0899,
      [] {
-         EndpointSpec spec = sim::EightChannelRender(0x10EC, 0x0899);
-         spec.connected = false;
-         return spec;
+         EndpointDesign design = sim::EightChannelRender(0x10EC, 0x0899);
+         design.connected = false;
+         return design;
      },
      kFail, 0, 0, Slots({}), Slots({})},
 };
@@ -296,7 +296,7 @@ class EndpointOpenTest : public ::testing::Test {
 };
 
 TEST_F(EndpointOpenTest, RecordsIdentityMasksFormatAndLevels) {
-    EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     ASSERT_TRUE(sim::SetChannelCount(&render, "master", 9));
     sim::FindPart(&render, "in6_mute")->muted = true;
     ASSERT_TRUE(sim::RemoveLevel(&render, "in6_volume"));
@@ -396,7 +396,7 @@ TEST_F(EndpointOpenTest, MissingCaptureFailsButKeepsTheRenderRecords) {
 }
 
 TEST_F(EndpointOpenTest, EndpointFailingItsWalkIsSkipped) {
-    EndpointSpec notSpeaker = sim::SixChannelRender(0x10EC, 0x0662);
+    EndpointDesign notSpeaker = sim::SixChannelRender(0x10EC, 0x0662);
     sim::SetConnectedSubType(&notSpeaker, Guid{});
     Build(SimAudioSystemBuilder()
               .Add(sim::SixChannelRender(0x10EC, 0x0662))

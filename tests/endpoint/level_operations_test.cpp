@@ -17,7 +17,7 @@
 namespace zelk {
 namespace {
 
-using sim::EndpointSpec;
+using sim::EndpointDesign;
 using sim::SimAudioSystemBuilder;
 using test::kInjected;
 
@@ -37,7 +37,7 @@ CodecState Snapshot(const sim::SimAudioSystem& system) {
         for (int32_t i = 0; i < system.EndpointCount(flow); ++i) {
             for (const auto& part : system.Endpoint(flow, i)->topology().parts()) {
                 if (part->level() != nullptr) {
-                    sim::ChannelSpec channel;
+                    sim::ChannelDesign channel;
                     for (uint32_t c = 0; part->level()->ReadChannel(c, &channel); ++c)
                         state.levels[part->name()].push_back(channel.levelDb);
                 }
@@ -63,7 +63,7 @@ std::ostream& operator<<(std::ostream& os, const CodecState& state) {
 
 class LevelOperationsTest : public ::testing::Test {
   protected:
-    void Open(EndpointSpec render, EndpointSpec capture, uint16_t deviceId) {
+    void Open(EndpointDesign render, EndpointDesign capture, uint16_t deviceId) {
         system_ = SimAudioSystemBuilder().Add(std::move(render)).Add(std::move(capture)).Build();
         control_ = std::make_unique<EndpointControl>(system_.get(), kNoWindow);
         int32_t renderKind = 0;
@@ -154,7 +154,7 @@ TEST_F(LevelOperationsTest, FailedSetKeepsTheCurrentLevel) {
     EXPECT_EQ(control_->SetChannelLevel(0, -30.0f), kOk);
     EXPECT_FLOAT_EQ(Render().currentDb[1][0], -3.0f);
     // The live range decides, not the cached one.
-    sim::ChannelSpec narrowed{-20.0f, 0.0f, 1.5f, -3.0f};
+    sim::ChannelDesign narrowed{-20.0f, 0.0f, 1.5f, -3.0f};
     ASSERT_TRUE(system_->SetPartChannel("render0.front", 0, narrowed));
     EXPECT_EQ(control_->SetChannelLevel(0, -30.0f), kOk);
     EXPECT_FLOAT_EQ(Render().currentDb[1][0], -3.0f);
@@ -177,9 +177,10 @@ TEST_F(LevelOperationsTest, SetLevelInRangeSetsOnlyWhatTheLiveRangeHolds) {
 }
 
 TEST_F(LevelOperationsTest, PrepareRenderLevelsFloorsEachChannelAndMutesTheInputs) {
-    EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     sim::FindPart(&render, "master_mute")->muted = true;
-    ASSERT_TRUE(sim::SetChannel(&render, "master", 1, sim::ChannelSpec{-30.0f, 0.0f, 1.5f, -7.5f}));
+    ASSERT_TRUE(
+        sim::SetChannel(&render, "master", 1, sim::ChannelDesign{-30.0f, 0.0f, 1.5f, -7.5f}));
     Open(render, sim::MicrophoneCapture(0x10EC, 0x0899), 0x0899);
 
     EXPECT_EQ(control_->PrepareRenderLevels(kFloorDb, kFloorDb), kOk);
@@ -261,7 +262,7 @@ TEST_F(LevelOperationsTest, RaiseChannelLevelStepsTwentyStepsUpToTheMaximum) {
 }
 
 TEST_F(LevelOperationsTest, ChannelsWithoutALevelControl) {
-    EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     ASSERT_TRUE(sim::RemoveLevel(&render, "subwoofer"));
     ASSERT_TRUE(sim::SetChannelCount(&render, "side", 1));
     Open(render, sim::MicrophoneCapture(0x10EC, 0x0899), 0x0899);
@@ -305,7 +306,7 @@ TEST_F(LevelOperationsTest, MasterLevelsAreClampedPerChannel) {
 }
 
 TEST_F(LevelOperationsTest, OneChannelMasterSetsOnlyItsLeft) {
-    EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     ASSERT_TRUE(sim::SetChannelCount(&render, "master", 1));
     Open(render, sim::MicrophoneCapture(0x10EC, 0x0899), 0x0899);
     EXPECT_EQ(control_->SetMasterLevels(-20.0f, -20.0f), kOk);
@@ -329,7 +330,7 @@ TEST_F(LevelOperationsTest, RestoreChannelLevelPutsBackTheOpeningLevel) {
 }
 
 TEST_F(LevelOperationsTest, SetUpMicrophoneSetsGainsTheLiveRangeHolds) {
-    EndpointSpec capture = sim::MicrophoneCapture(0x10EC, 0x0899);
+    EndpointDesign capture = sim::MicrophoneCapture(0x10EC, 0x0899);
     sim::FindPart(&capture, "mic_mute")->muted = true;
     Open(sim::EightChannelRender(0x10EC, 0x0899), capture, 0x0899);
     EXPECT_EQ(control_->SetUpMicrophone(), kOk);
@@ -348,7 +349,7 @@ TEST_F(LevelOperationsTest, SetUpMicrophoneLeavesAGainOutsideTheLiveRange) {
     OpenEightChannel();
     for (uint32_t channel = 0; channel < 2; ++channel)
         ASSERT_TRUE(system_->SetPartChannel("capture0.mic_volume", channel,
-                                            sim::ChannelSpec{0.0f, 10.0f, 0.75f, 0.0f}));
+                                            sim::ChannelDesign{0.0f, 10.0f, 0.75f, 0.0f}));
     system_->Faults().FailFrom("capture0.boost", "SetLevel", 1, kInjected);
     EXPECT_EQ(control_->SetUpMicrophone(), kOk);
     EXPECT_EQ(Snapshot(*system_), initial_);

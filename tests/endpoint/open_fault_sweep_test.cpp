@@ -34,9 +34,9 @@ void PrintTo(const SweepCase& c, std::ostream* os) {
 }
 
 SimAudioSystemBuilder MixedMachine() {
-    sim::EndpointSpec notSpeaker = sim::EightChannelRender(0x10EC, 0x0899, 7);
+    sim::EndpointDesign notSpeaker = sim::EightChannelRender(0x10EC, 0x0899, 7);
     sim::SetConnectedSubType(&notSpeaker, kNodeTypeMicrophone);
-    sim::EndpointSpec wrongFlow = sim::MicrophoneCapture(0x10EC, 0x0899);
+    sim::EndpointDesign wrongFlow = sim::MicrophoneCapture(0x10EC, 0x0899);
     sim::SetConnectorFlow(&wrongFlow, ConnectorFlow::kIn);
     return SimAudioSystemBuilder()
         .Add(sim::EightChannelRender(0x1002, 0xAA01))

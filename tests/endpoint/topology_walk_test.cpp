@@ -130,11 +130,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, TopologyWalkFaultTest, ::testing::ValuesIn(kWal
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TopologyWalkTest, WrongDataFlowAndWrongSubtype) {
-    sim::EndpointSpec capture = sim::MicrophoneCapture(0x10EC, 0x0899);
+    sim::EndpointDesign capture = sim::MicrophoneCapture(0x10EC, 0x0899);
     sim::SetConnectorFlow(&capture, ConnectorFlow::kIn);
-    sim::EndpointSpec render = sim::EightChannelRender(0x10EC, 0x0899);
+    sim::EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     sim::SetConnectedSubType(&render, kNodeTypeMicrophone);
-    sim::EndpointSpec microphoneAsSpeaker = sim::MicrophoneCapture(0x10EC, 0x0899);
+    sim::EndpointDesign microphoneAsSpeaker = sim::MicrophoneCapture(0x10EC, 0x0899);
     sim::SetConnectedSubType(&microphoneAsSpeaker, kNodeTypeSpeaker);
     auto system = SimAudioSystemBuilder().Add(render).Add(capture).Add(microphoneAsSpeaker).Build();
     EndpointEnumerator enumerator(system.get(), kNoWindow);

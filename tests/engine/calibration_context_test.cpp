@@ -238,7 +238,7 @@ TEST(ResultQueriesTest, SpeakerLayoutComesFromTheRenderEndpoint) {
 
 TEST(ResultQueriesTest, ChannelLevelIsTheLevelFoundAtOpening) {
     sim::SimPcOptions options;
-    sim::EndpointSpec render = sim::CodecRender(sim::kSimDefaultCodec);
+    sim::EndpointDesign render = sim::CodecRender(sim::kSimDefaultCodec);
     // The side volume has only its left channel here.
     ASSERT_TRUE(sim::SetChannelCount(&render, sim::kPartSide, 1));
     ASSERT_TRUE(sim::SetChannel(&render, sim::kPartRear, 1, {-46.5f, 0.0f, 1.5f, -22.5f}));

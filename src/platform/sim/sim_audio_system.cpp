@@ -39,14 +39,14 @@ std::u16string UpperCased(std::u16string text) {
 
 }  // namespace
 
-SimAudioSystem::SimAudioSystem(const std::vector<EndpointSpec>& endpoints) {
+SimAudioSystem::SimAudioSystem(const std::vector<EndpointDesign>& endpoints) {
     collections_[0] = std::make_unique<SimCollection>(&context_, "render.collection");
     collections_[1] = std::make_unique<SimCollection>(&context_, "capture.collection");
-    for (const EndpointSpec& spec : endpoints) {
-        size_t flow = FlowIndex(spec.flow);
+    for (const EndpointDesign& design : endpoints) {
+        size_t flow = FlowIndex(design.flow);
         std::string name =
             (flow == 0 ? "render" : "capture") + std::to_string(endpoints_[flow].size());
-        endpoints_[flow].push_back(std::make_unique<SimEndpoint>(&context_, name, spec));
+        endpoints_[flow].push_back(std::make_unique<SimEndpoint>(&context_, name, design));
         collections_[flow]->Append(endpoints_[flow].back().get());
     }
     enumerator_ =
@@ -123,33 +123,33 @@ SimPart* SimAudioSystem::FindPart(const std::string& name) const {
 }
 
 bool SimAudioSystem::PartChannel(const std::string& part, uint32_t channel,
-                                 ChannelSpec* spec) const {
+                                 ChannelDesign* design) const {
     SimPart* found = FindPart(part);
-    return found != nullptr && found->level() != nullptr && spec != nullptr &&
-           found->level()->ReadChannel(channel, spec);
+    return found != nullptr && found->level() != nullptr && design != nullptr &&
+           found->level()->ReadChannel(channel, design);
 }
 
 bool SimAudioSystem::SetPartChannel(const std::string& part, uint32_t channel,
-                                    const ChannelSpec& spec) {
+                                    const ChannelDesign& design) {
     SimPart* found = FindPart(part);
     return found != nullptr && found->level() != nullptr &&
-           found->level()->ChangeChannel(channel, spec);
+           found->level()->ChangeChannel(channel, design);
 }
 
 bool SimAudioSystem::PartLevel(const std::string& part, uint32_t channel, float* levelDb) const {
-    ChannelSpec spec;
-    if (levelDb == nullptr || !PartChannel(part, channel, &spec))
+    ChannelDesign design;
+    if (levelDb == nullptr || !PartChannel(part, channel, &design))
         return false;
-    *levelDb = spec.levelDb;
+    *levelDb = design.levelDb;
     return true;
 }
 
 bool SimAudioSystem::SetPartLevel(const std::string& part, uint32_t channel, float levelDb) {
-    ChannelSpec spec;
-    if (!PartChannel(part, channel, &spec))
+    ChannelDesign design;
+    if (!PartChannel(part, channel, &design))
         return false;
-    spec.levelDb = levelDb;
-    return SetPartChannel(part, channel, spec);
+    design.levelDb = levelDb;
+    return SetPartChannel(part, channel, design);
 }
 
 bool SimAudioSystem::PartMuted(const std::string& part, bool* muted) const {
@@ -181,14 +181,14 @@ bool SimAudioSystem::RenderPathDb(int32_t endpointIndex, int32_t speakerChannel,
     std::lock_guard lock(context_.state);
     if (masterMute != nullptr && masterMute->mute() != nullptr && masterMute->mute()->MutedLocked())
         return false;
-    ChannelSpec speakerLevel;
+    ChannelDesign speakerLevel;
     if (speaker == nullptr || speaker->level() == nullptr ||
         !speaker->level()->ReadChannelLocked(path.channel, &speakerLevel))
         return false;
     float total = speakerLevel.levelDb;
     if (master != nullptr && master->level() != nullptr) {
         // A one-channel master serves both sides.
-        ChannelSpec masterLevel;
+        ChannelDesign masterLevel;
         if (master->level()->ReadChannelLocked(path.masterChannel, &masterLevel) ||
             master->level()->ReadChannelLocked(0, &masterLevel))
             total += masterLevel.levelDb;
@@ -210,7 +210,7 @@ bool SimAudioSystem::CapturePathDb(int32_t endpointIndex, float* db) const {
         return false;
     float total = 0.0f;
     for (SimPart* gain : gains) {
-        ChannelSpec level;
+        ChannelDesign level;
         if (gain != nullptr && gain->level() != nullptr &&
             gain->level()->ReadChannelLocked(0, &level))
             total += level.levelDb;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The simulated machine's audio endpoints and the codec behind them, as the endpoint control sees
-// them through CoreAudio. Built from endpoint specs (sim_codec_builder.h). Besides the platform
+// them through CoreAudio. Built from endpoint designs (sim_codec_builder.h). Besides the platform
 // interface it offers the model's side: the codec's levels and mute states, the endpoints'
 // properties, the live references of every kind of object, the fault rules, and the acoustic
 // paths the room model needs.
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/core_audio.h"
-#include "platform/sim/sim_codec_spec.h"
+#include "platform/sim/sim_codec_design.h"
 #include "platform/sim/sim_context.h"
 #include "platform/sim/sim_endpoint.h"
 #include "platform/sim/sim_faults.h"
@@ -27,7 +27,7 @@ class SimAudioSystem final : public CoreAudio {
   public:
     // Endpoints of each direction are named "render<i>" and "capture<i>" in the order given and
     // all are active.
-    explicit SimAudioSystem(const std::vector<EndpointSpec>& endpoints);
+    explicit SimAudioSystem(const std::vector<EndpointDesign>& endpoints);
     ~SimAudioSystem() override;
     SimAudioSystem(const SimAudioSystem&) = delete;
     SimAudioSystem& operator=(const SimAudioSystem&) = delete;
@@ -58,8 +58,8 @@ class SimAudioSystem final : public CoreAudio {
     SimPart* FindPart(const std::string& name) const;
     // Level and mute state of a part's controls, changed and read without counting a call.
     // False when the part, its control or the channel does not exist.
-    bool PartChannel(const std::string& part, uint32_t channel, ChannelSpec* spec) const;
-    bool SetPartChannel(const std::string& part, uint32_t channel, const ChannelSpec& spec);
+    bool PartChannel(const std::string& part, uint32_t channel, ChannelDesign* design) const;
+    bool SetPartChannel(const std::string& part, uint32_t channel, const ChannelDesign& design);
     bool PartLevel(const std::string& part, uint32_t channel, float* levelDb) const;
     bool SetPartLevel(const std::string& part, uint32_t channel, float levelDb);
     bool PartMuted(const std::string& part, bool* muted) const;

@@ -43,15 +43,15 @@ PropertyValue FormatBlob(uint16_t channels, uint16_t bits, bool isFloat, uint32_
     return property;
 }
 
-PartSpec Volume(std::string name, std::vector<ChannelSpec> channels) {
-    PartSpec part;
+PartDesign Volume(std::string name, std::vector<ChannelDesign> channels) {
+    PartDesign part;
     part.name = std::move(name);
     part.level = std::move(channels);
     return part;
 }
 
-PartSpec Mute(std::string name, bool muted) {
-    PartSpec part;
+PartDesign Mute(std::string name, bool muted) {
+    PartDesign part;
     part.name = std::move(name);
     part.hasMute = true;
     part.muted = muted;
@@ -59,54 +59,54 @@ PartSpec Mute(std::string name, bool muted) {
 }
 
 // Output amplifiers: -46.5 to 0 dB in steps of 1.5 dB.
-ChannelSpec OutputChannel(float levelDb) {
-    return ChannelSpec{-46.5f, 0.0f, 1.5f, levelDb};
+ChannelDesign OutputChannel(float levelDb) {
+    return ChannelDesign{-46.5f, 0.0f, 1.5f, levelDb};
 }
 
 // Mixer-input amplifiers: -34.5 to +12 dB in steps of 1.5 dB.
-ChannelSpec InputChannel(float levelDb) {
-    return ChannelSpec{-34.5f, 12.0f, 1.5f, levelDb};
+ChannelDesign InputChannel(float levelDb) {
+    return ChannelDesign{-34.5f, 12.0f, 1.5f, levelDb};
 }
 
 // A mixer input of the master volume's list: its mute, and its volume behind it.
-MixerEntrySpec MixerInput(int32_t entry) {
+MixerEntryDesign MixerInput(int32_t entry) {
     std::string prefix = "in" + std::to_string(entry);
     float level = -1.5f * static_cast<float>(entry);
-    MixerEntrySpec spec;
-    spec.part = Mute(prefix + "_mute", entry % 2 == 0);
-    spec.next = Volume(prefix + "_volume", {InputChannel(level), InputChannel(level - 0.75f)});
-    return spec;
+    MixerEntryDesign design;
+    design.part = Mute(prefix + "_mute", entry % 2 == 0);
+    design.next = Volume(prefix + "_volume", {InputChannel(level), InputChannel(level - 0.75f)});
+    return design;
 }
 
-EndpointSpec RenderBase(uint16_t vendorId, uint16_t deviceId, uint16_t channels, uint32_t mask) {
-    EndpointSpec spec;
-    spec.flow = DataFlow::kRender;
+EndpointDesign RenderBase(uint16_t vendorId, uint16_t deviceId, uint16_t channels, uint32_t mask) {
+    EndpointDesign design;
+    design.flow = DataFlow::kRender;
     char id[64];
     std::snprintf(id, sizeof(id), "{0.0.0.00000000}.{5c1a%04x-%04x-4d2e-9b1f-0a7e3c5d6f01}",
                   static_cast<unsigned>(vendorId), static_cast<unsigned>(deviceId));
-    spec.id = Widen(id);
-    spec.friendlyName = u"Speakers (Onboard HD Audio)";
-    spec.description = u"Speakers";
-    spec.hardwarePath = CodecHardwarePath(vendorId, deviceId);
-    spec.properties = {
+    design.id = Widen(id);
+    design.friendlyName = u"Speakers (Onboard HD Audio)";
+    design.description = u"Speakers";
+    design.hardwarePath = CodecHardwarePath(vendorId, deviceId);
+    design.properties = {
         {kKeyPhysicalSpeakers, Number(mask)},
         {kKeyFullRangeSpeakers, Number(mask)},
         {kKeyDeviceFormat, FormatBlob(channels, 16, false, mask)},
         {kKeyOemFormat, FormatBlob(channels, 32, true, mask)},
     };
-    spec.connectorFlow = ConnectorFlow::kIn;
-    spec.codecConnector.name = kPartSpeaker;
-    spec.codecConnector.type = PartType::kConnector;
-    spec.codecConnector.subType = kNodeTypeSpeaker;
-    spec.path = {
+    design.connectorFlow = ConnectorFlow::kIn;
+    design.codecConnector.name = kPartSpeaker;
+    design.codecConnector.type = PartType::kConnector;
+    design.codecConnector.subType = kNodeTypeSpeaker;
+    design.path = {
         Mute(kPartMasterMute, false),
         Volume(kPartMaster, {OutputChannel(-6.0f), OutputChannel(-7.5f)}),
     };
-    return spec;
+    return design;
 }
 
 // The channel volumes from the end of the master volume's list backwards.
-std::vector<PartSpec> ChannelVolumes() {
+std::vector<PartDesign> ChannelVolumes() {
     return {
         Volume(kPartFront, {OutputChannel(-3.0f), OutputChannel(-4.5f)}),
         Volume(kPartRear, {OutputChannel(-9.0f), OutputChannel(-10.5f)}),
@@ -128,73 +128,73 @@ std::u16string CodecHardwarePath(uint16_t vendorId, uint16_t deviceId) {
     return Widen(path);
 }
 
-EndpointSpec EightChannelRender(uint16_t vendorId, uint16_t deviceId, int32_t mixerEntries) {
-    EndpointSpec spec = RenderBase(vendorId, deviceId, 8, 0x63F);
-    std::vector<PartSpec> volumes = ChannelVolumes();
+EndpointDesign EightChannelRender(uint16_t vendorId, uint16_t deviceId, int32_t mixerEntries) {
+    EndpointDesign design = RenderBase(vendorId, deviceId, 8, 0x63F);
+    std::vector<PartDesign> volumes = ChannelVolumes();
     int32_t channelEntries = mixerEntries < 5 ? mixerEntries : 5;
     for (int32_t entry = 0; entry < mixerEntries - channelEntries; ++entry)
-        spec.mixerEntries.push_back(MixerInput(entry));
+        design.mixerEntries.push_back(MixerInput(entry));
     for (int32_t k = channelEntries; k >= 1; --k)
-        spec.mixerEntries.push_back(MixerEntrySpec{volumes[static_cast<size_t>(k - 1)], {}});
-    return spec;
+        design.mixerEntries.push_back(MixerEntryDesign{volumes[static_cast<size_t>(k - 1)], {}});
+    return design;
 }
 
-EndpointSpec SixChannelRender(uint16_t vendorId, uint16_t deviceId) {
-    EndpointSpec spec = RenderBase(vendorId, deviceId, 6, 0x3F);
-    PartSpec pin;
+EndpointDesign SixChannelRender(uint16_t vendorId, uint16_t deviceId) {
+    EndpointDesign design = RenderBase(vendorId, deviceId, 6, 0x3F);
+    PartDesign pin;
     pin.name = "in0";
     pin.type = PartType::kConnector;
-    spec.mixerEntries.push_back(MixerEntrySpec{pin, {}});
+    design.mixerEntries.push_back(MixerEntryDesign{pin, {}});
     for (int32_t entry = 1; entry <= 4; ++entry)
-        spec.mixerEntries.push_back(MixerInput(entry));
-    std::vector<PartSpec> volumes = ChannelVolumes();
+        design.mixerEntries.push_back(MixerInput(entry));
+    std::vector<PartDesign> volumes = ChannelVolumes();
     for (size_t k = 4; k >= 1; --k)
-        spec.mixerEntries.push_back(MixerEntrySpec{volumes[k - 1], {}});
-    return spec;
+        design.mixerEntries.push_back(MixerEntryDesign{volumes[k - 1], {}});
+    return design;
 }
 
-EndpointSpec MicrophoneCapture(uint16_t vendorId, uint16_t deviceId) {
-    EndpointSpec spec;
-    spec.flow = DataFlow::kCapture;
+EndpointDesign MicrophoneCapture(uint16_t vendorId, uint16_t deviceId) {
+    EndpointDesign design;
+    design.flow = DataFlow::kCapture;
     char id[64];
     std::snprintf(id, sizeof(id), "{0.0.1.00000000}.{7e2b%04x-%04x-4a61-8c3d-1f5e9a0b2c47}",
                   static_cast<unsigned>(vendorId), static_cast<unsigned>(deviceId));
-    spec.id = Widen(id);
-    spec.friendlyName = u"Microphone (Onboard HD Audio)";
-    spec.description = u"Microphone";
-    spec.hardwarePath = CodecHardwarePath(vendorId, deviceId);
-    spec.properties = {{kKeyDeviceFormat, FormatBlob(2, 16, false, 0x3)}};
-    spec.connectorFlow = ConnectorFlow::kOut;
-    spec.codecConnector.name = kPartMicrophone;
-    spec.codecConnector.type = PartType::kConnector;
-    spec.codecConnector.subType = kNodeTypeMicrophone;
+    design.id = Widen(id);
+    design.friendlyName = u"Microphone (Onboard HD Audio)";
+    design.description = u"Microphone";
+    design.hardwarePath = CodecHardwarePath(vendorId, deviceId);
+    design.properties = {{kKeyDeviceFormat, FormatBlob(2, 16, false, 0x3)}};
+    design.connectorFlow = ConnectorFlow::kOut;
+    design.codecConnector.name = kPartMicrophone;
+    design.codecConnector.type = PartType::kConnector;
+    design.codecConnector.subType = kNodeTypeMicrophone;
     // Microphone gain: -17.25 to +30 dB in 0.75 dB steps; boost: 0 to 30 dB in 10 dB steps.
-    spec.path = {
-        Volume(kPartMicVolume, {ChannelSpec{-17.25f, 30.0f, 0.75f, 0.0f},
-                                ChannelSpec{-17.25f, 30.0f, 0.75f, 0.0f}}),
+    design.path = {
+        Volume(kPartMicVolume, {ChannelDesign{-17.25f, 30.0f, 0.75f, 0.0f},
+                                ChannelDesign{-17.25f, 30.0f, 0.75f, 0.0f}}),
         Mute(kPartMicMute, false),
-        Volume(kPartBoost,
-               {ChannelSpec{0.0f, 30.0f, 10.0f, 10.0f}, ChannelSpec{0.0f, 30.0f, 10.0f, 10.0f}}),
+        Volume(kPartBoost, {ChannelDesign{0.0f, 30.0f, 10.0f, 10.0f},
+                            ChannelDesign{0.0f, 30.0f, 10.0f, 10.0f}}),
     };
-    return spec;
+    return design;
 }
 
-EndpointSpec CodecRender(uint16_t deviceId) {
+EndpointDesign CodecRender(uint16_t deviceId) {
     if (deviceId == 0x0662)
         return SixChannelRender(kSimCodecVendor, deviceId);
     return EightChannelRender(kSimCodecVendor, deviceId, 12);
 }
 
-PartSpec* FindPart(EndpointSpec* spec, const std::string& name) {
-    if (spec == nullptr)
+PartDesign* FindPart(EndpointDesign* design, const std::string& name) {
+    if (design == nullptr)
         return nullptr;
-    if (spec->codecConnector.name == name)
-        return &spec->codecConnector;
-    for (PartSpec& part : spec->path) {
+    if (design->codecConnector.name == name)
+        return &design->codecConnector;
+    for (PartDesign& part : design->path) {
         if (part.name == name)
             return &part;
     }
-    for (MixerEntrySpec& entry : spec->mixerEntries) {
+    for (MixerEntryDesign& entry : design->mixerEntries) {
         if (entry.part.name == name)
             return &entry.part;
         if (entry.next && entry.next->name == name)
@@ -203,62 +203,62 @@ PartSpec* FindPart(EndpointSpec* spec, const std::string& name) {
     return nullptr;
 }
 
-void SetConnectorFlow(EndpointSpec* spec, ConnectorFlow flow) {
-    spec->connectorFlow = flow;
+void SetConnectorFlow(EndpointDesign* design, ConnectorFlow flow) {
+    design->connectorFlow = flow;
 }
 
-void SetConnectedSubType(EndpointSpec* spec, const Guid& subType) {
-    spec->codecConnector.subType = subType;
+void SetConnectedSubType(EndpointDesign* design, const Guid& subType) {
+    design->codecConnector.subType = subType;
 }
 
-bool MakeConnector(EndpointSpec* spec, const std::string& part) {
-    PartSpec* found = FindPart(spec, part);
+bool MakeConnector(EndpointDesign* design, const std::string& part) {
+    PartDesign* found = FindPart(design, part);
     if (found == nullptr)
         return false;
     found->type = PartType::kConnector;
     return true;
 }
 
-bool RemoveControls(EndpointSpec* spec, const std::string& part) {
-    return RemoveLevel(spec, part) && RemoveMute(spec, part);
+bool RemoveControls(EndpointDesign* design, const std::string& part) {
+    return RemoveLevel(design, part) && RemoveMute(design, part);
 }
 
-bool RemoveLevel(EndpointSpec* spec, const std::string& part) {
-    PartSpec* found = FindPart(spec, part);
+bool RemoveLevel(EndpointDesign* design, const std::string& part) {
+    PartDesign* found = FindPart(design, part);
     if (found == nullptr)
         return false;
     found->level.clear();
     return true;
 }
 
-bool RemoveMute(EndpointSpec* spec, const std::string& part) {
-    PartSpec* found = FindPart(spec, part);
+bool RemoveMute(EndpointDesign* design, const std::string& part) {
+    PartDesign* found = FindPart(design, part);
     if (found == nullptr)
         return false;
     found->hasMute = false;
     return true;
 }
 
-bool SetChannelCount(EndpointSpec* spec, const std::string& part, uint32_t channels) {
-    PartSpec* found = FindPart(spec, part);
+bool SetChannelCount(EndpointDesign* design, const std::string& part, uint32_t channels) {
+    PartDesign* found = FindPart(design, part);
     if (found == nullptr)
         return false;
-    ChannelSpec last = found->level.empty() ? ChannelSpec{} : found->level.back();
+    ChannelDesign last = found->level.empty() ? ChannelDesign{} : found->level.back();
     found->level.resize(channels, last);
     return true;
 }
 
-bool SetChannel(EndpointSpec* spec, const std::string& part, uint32_t channel,
-                const ChannelSpec& value) {
-    PartSpec* found = FindPart(spec, part);
+bool SetChannel(EndpointDesign* design, const std::string& part, uint32_t channel,
+                const ChannelDesign& value) {
+    PartDesign* found = FindPart(design, part);
     if (found == nullptr || channel >= found->level.size())
         return false;
     found->level[channel] = value;
     return true;
 }
 
-SimAudioSystemBuilder& SimAudioSystemBuilder::Add(EndpointSpec spec) {
-    specs_.push_back(std::move(spec));
+SimAudioSystemBuilder& SimAudioSystemBuilder::Add(EndpointDesign design) {
+    designs_.push_back(std::move(design));
     return *this;
 }
 
@@ -268,7 +268,7 @@ SimAudioSystemBuilder& SimAudioSystemBuilder::AddCodec(uint16_t deviceId) {
 }
 
 std::unique_ptr<SimAudioSystem> SimAudioSystemBuilder::Build() const {
-    return std::make_unique<SimAudioSystem>(specs_);
+    return std::make_unique<SimAudioSystem>(designs_);
 }
 
 SimAudioSystemBuilder DefaultPcBuilder() {

@@ -20,7 +20,7 @@
 
 #include "platform/guid.h"
 #include "platform/sim/sim_audio_system.h"
-#include "platform/sim/sim_codec_spec.h"
+#include "platform/sim/sim_codec_design.h"
 
 namespace zelk::sim {
 
@@ -34,39 +34,39 @@ std::u16string CodecHardwarePath(uint16_t vendorId, uint16_t deviceId);
 // Speakers of the eight-channel shape with `mixerEntries` entries (n) in the master volume's
 // incoming list; the last min(n, 5) are channel volumes. 7.1 speaker masks (0x63F) and a device
 // format of 48000 Hz, 16 bits, 8 channels.
-EndpointSpec EightChannelRender(uint16_t vendorId, uint16_t deviceId, int32_t mixerEntries = 12);
+EndpointDesign EightChannelRender(uint16_t vendorId, uint16_t deviceId, int32_t mixerEntries = 12);
 // Speakers of the six-channel shape (n = 9); 5.1 masks (0x3F), 6-channel device format.
-EndpointSpec SixChannelRender(uint16_t vendorId, uint16_t deviceId);
+EndpointDesign SixChannelRender(uint16_t vendorId, uint16_t deviceId);
 // The codec's microphone; device format 48000 Hz, 16 bits, 2 channels.
-EndpointSpec MicrophoneCapture(uint16_t vendorId, uint16_t deviceId);
+EndpointDesign MicrophoneCapture(uint16_t vendorId, uint16_t deviceId);
 // The speakers of a codec of vendor 0x10EC in its usual shape: six-channel for 0x0662,
 // eight-channel with n = 12 otherwise (0x0892 comes in either shape; pick one explicitly).
-EndpointSpec CodecRender(uint16_t deviceId);
+EndpointDesign CodecRender(uint16_t deviceId);
 
-// Edits of a spec, for the shapes that must not match or must fail. Each returns false when the
+// Edits of a design, for the shapes that must not match or must fail. Each returns false when the
 // named part does not exist.
-void SetConnectorFlow(EndpointSpec* spec, ConnectorFlow flow);
-void SetConnectedSubType(EndpointSpec* spec, const Guid& subType);
-bool MakeConnector(EndpointSpec* spec, const std::string& part);   // a Connector stands there
-bool RemoveControls(EndpointSpec* spec, const std::string& part);  // neither level nor mute
-bool RemoveLevel(EndpointSpec* spec, const std::string& part);
-bool RemoveMute(EndpointSpec* spec, const std::string& part);
+void SetConnectorFlow(EndpointDesign* design, ConnectorFlow flow);
+void SetConnectedSubType(EndpointDesign* design, const Guid& subType);
+bool MakeConnector(EndpointDesign* design, const std::string& part);   // a Connector stands there
+bool RemoveControls(EndpointDesign* design, const std::string& part);  // neither level nor mute
+bool RemoveLevel(EndpointDesign* design, const std::string& part);
+bool RemoveMute(EndpointDesign* design, const std::string& part);
 // Gives the part's level control `channels` channels (more are copies of its last channel).
-bool SetChannelCount(EndpointSpec* spec, const std::string& part, uint32_t channels);
-bool SetChannel(EndpointSpec* spec, const std::string& part, uint32_t channel,
-                const ChannelSpec& value);
+bool SetChannelCount(EndpointDesign* design, const std::string& part, uint32_t channels);
+bool SetChannel(EndpointDesign* design, const std::string& part, uint32_t channel,
+                const ChannelDesign& value);
 
 class SimAudioSystemBuilder {
   public:
-    SimAudioSystemBuilder& Add(EndpointSpec spec);
+    SimAudioSystemBuilder& Add(EndpointDesign design);
     // The codec's speakers (CodecRender) and its microphone.
     SimAudioSystemBuilder& AddCodec(uint16_t deviceId);
 
-    std::vector<EndpointSpec>& specs() { return specs_; }
+    std::vector<EndpointDesign>& designs() { return designs_; }
     std::unique_ptr<SimAudioSystem> Build() const;
 
   private:
-    std::vector<EndpointSpec> specs_;
+    std::vector<EndpointDesign> designs_;
 };
 
 // The default PC: codec 0x10EC:0x0899 with eight-channel speakers (7.1) and one microphone.

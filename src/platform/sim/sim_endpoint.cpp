@@ -29,23 +29,23 @@ Status SimPropertyStore::SetValue(const PropertyKey& key, const PropertyValue& v
     return kOk;
 }
 
-SimEndpoint::SimEndpoint(SimContext* context, const std::string& name, const EndpointSpec& spec)
+SimEndpoint::SimEndpoint(SimContext* context, const std::string& name, const EndpointDesign& design)
     : SimRefCounted(context, SimKind::kEndpoint, name),
-      flow_(spec.flow),
-      id_(spec.id),
+      flow_(design.flow),
+      id_(design.id),
       readStore_(context, name + ".store", StoreAccess::kRead, this),
       readWriteStore_(context, name + ".store", StoreAccess::kReadWrite, this),
-      topology_(context, name, spec) {
+      topology_(context, name, design) {
     auto text = [](const std::u16string& value) {
         PropertyValue property;
         property.type = PropertyValue::Type::kText;
         property.text = value;
         return property;
     };
-    ChangePropertyLocked(kKeyFriendlyName, text(spec.friendlyName));
-    ChangePropertyLocked(kKeyDeviceDesc, text(spec.description));
-    ChangePropertyLocked(kKeyHardwarePath, text(spec.hardwarePath));
-    for (const auto& [key, value] : spec.properties)
+    ChangePropertyLocked(kKeyFriendlyName, text(design.friendlyName));
+    ChangePropertyLocked(kKeyDeviceDesc, text(design.description));
+    ChangePropertyLocked(kKeyHardwarePath, text(design.hardwarePath));
+    for (const auto& [key, value] : design.properties)
         ChangePropertyLocked(key, value);
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/core_audio.h"
-#include "platform/sim/sim_codec_spec.h"
+#include "platform/sim/sim_codec_design.h"
 #include "platform/sim/sim_context.h"
 #include "platform/sim/sim_ref_counted.h"
 #include "platform/sim/sim_topology.h"
@@ -37,7 +37,7 @@ class SimPropertyStore final : public SimRefCounted<PropertyStore> {
 
 class SimEndpoint final : public SimRefCounted<AudioEndpoint> {
   public:
-    SimEndpoint(SimContext* context, const std::string& name, const EndpointSpec& spec);
+    SimEndpoint(SimContext* context, const std::string& name, const EndpointDesign& design);
 
     Status GetId(std::u16string* id) override;
     Status OpenPropertyStore(StoreAccess access, Ref<PropertyStore>* store) override;

@@ -6,7 +6,7 @@
 namespace zelk::sim {
 
 SimVolumeLevel::SimVolumeLevel(SimContext* context, std::string name,
-                               std::vector<ChannelSpec> channels)
+                               std::vector<ChannelDesign> channels)
     : SimRefCounted(context, SimKind::kVolumeLevel, std::move(name)),
       channels_(std::move(channels)) {}
 
@@ -42,10 +42,10 @@ Status SimVolumeLevel::SetLevel(uint32_t channel, float levelDb) {
     std::lock_guard lock(context()->state);
     if (channel >= channels_.size())
         return kInvalidArg;
-    ChannelSpec& spec = channels_[channel];
-    if (!(levelDb >= spec.minDb && levelDb <= spec.maxDb))
+    ChannelDesign& design = channels_[channel];
+    if (!(levelDb >= design.minDb && levelDb <= design.maxDb))
         return kInvalidArg;
-    spec.levelDb = levelDb;
+    design.levelDb = levelDb;
     return kOk;
 }
 
@@ -54,23 +54,23 @@ uint32_t SimVolumeLevel::ChannelCount() const {
     return static_cast<uint32_t>(channels_.size());
 }
 
-bool SimVolumeLevel::ReadChannel(uint32_t channel, ChannelSpec* spec) const {
+bool SimVolumeLevel::ReadChannel(uint32_t channel, ChannelDesign* design) const {
     std::lock_guard lock(context()->state);
-    return ReadChannelLocked(channel, spec);
+    return ReadChannelLocked(channel, design);
 }
 
-bool SimVolumeLevel::ReadChannelLocked(uint32_t channel, ChannelSpec* spec) const {
+bool SimVolumeLevel::ReadChannelLocked(uint32_t channel, ChannelDesign* design) const {
     if (channel >= channels_.size())
         return false;
-    *spec = channels_[channel];
+    *design = channels_[channel];
     return true;
 }
 
-bool SimVolumeLevel::ChangeChannel(uint32_t channel, const ChannelSpec& spec) {
+bool SimVolumeLevel::ChangeChannel(uint32_t channel, const ChannelDesign& design) {
     std::lock_guard lock(context()->state);
     if (channel >= channels_.size())
         return false;
-    channels_[channel] = spec;
+    channels_[channel] = design;
     return true;
 }
 
@@ -129,16 +129,16 @@ Status SimPartsList::GetPart(uint32_t index, Ref<Part>* part) {
     return kOk;
 }
 
-SimPart::SimPart(SimContext* context, const std::string& name, const PartSpec& spec)
+SimPart::SimPart(SimContext* context, const std::string& name, const PartDesign& design)
     : SimRefCounted(context, SimKind::kPart, name),
-      type_(spec.type),
-      subType_(spec.subType),
+      type_(design.type),
+      subType_(design.subType),
       incoming_(context, name + ".incoming"),
       outgoing_(context, name + ".outgoing") {
-    if (spec.type == PartType::kSubunit && !spec.level.empty())
-        level_ = std::make_unique<SimVolumeLevel>(context, name, spec.level);
-    if (spec.type == PartType::kSubunit && spec.hasMute)
-        mute_ = std::make_unique<SimMute>(context, name, spec.muted);
+    if (design.type == PartType::kSubunit && !design.level.empty())
+        level_ = std::make_unique<SimVolumeLevel>(context, name, design.level);
+    if (design.type == PartType::kSubunit && design.hasMute)
+        mute_ = std::make_unique<SimMute>(context, name, design.muted);
 }
 
 Status SimPart::GetSubType(Guid* subType) {
@@ -254,39 +254,40 @@ void Link(SimPart* outer, SimPart* inner, DataFlow flow) {
 
 }  // namespace
 
-SimTopology::SimTopology(SimContext* context, const std::string& prefix, const EndpointSpec& spec)
+SimTopology::SimTopology(SimContext* context, const std::string& prefix,
+                         const EndpointDesign& design)
     : SimRefCounted(context, SimKind::kTopology, prefix + ".topology"), prefix_(prefix) {
-    PartSpec endpointSide;
+    PartDesign endpointSide;
     endpointSide.name = "connector";
     endpointSide.type = PartType::kConnector;
     SimPart* endpointPart = AddPart(endpointSide);
-    PartSpec codecSide = spec.codecConnector;
+    PartDesign codecSide = design.codecConnector;
     codecSide.type = PartType::kConnector;
     SimPart* codecPart = AddPart(codecSide);
 
     connectors_.push_back(std::make_unique<SimConnector>(context, prefix + ".connector",
-                                                         spec.connectorFlow, endpointPart));
+                                                         design.connectorFlow, endpointPart));
     ConnectorFlow codecFlow =
-        spec.connectorFlow == ConnectorFlow::kIn ? ConnectorFlow::kOut : ConnectorFlow::kIn;
+        design.connectorFlow == ConnectorFlow::kIn ? ConnectorFlow::kOut : ConnectorFlow::kIn;
     connectors_.push_back(std::make_unique<SimConnector>(
-        context, prefix + "." + spec.codecConnector.name, codecFlow, codecPart));
-    if (spec.connected) {
+        context, prefix + "." + design.codecConnector.name, codecFlow, codecPart));
+    if (design.connected) {
         connectors_[0]->ConnectTo(connectors_[1].get());
         connectors_[1]->ConnectTo(connectors_[0].get());
     }
 
     SimPart* last = codecPart;
-    for (const PartSpec& partSpec : spec.path) {
-        SimPart* part = AddPart(partSpec);
-        Link(last, part, spec.flow);
+    for (const PartDesign& partDesign : design.path) {
+        SimPart* part = AddPart(partDesign);
+        Link(last, part, design.flow);
         last = part;
     }
-    for (const MixerEntrySpec& entry : spec.mixerEntries) {
+    for (const MixerEntryDesign& entry : design.mixerEntries) {
         SimPart* part = AddPart(entry.part);
-        Link(last, part, spec.flow);
+        Link(last, part, design.flow);
         if (entry.next) {
             SimPart* next = AddPart(*entry.next);
-            Link(part, next, spec.flow);
+            Link(part, next, design.flow);
         }
     }
 }
@@ -313,8 +314,8 @@ SimPart* SimTopology::FindPart(const std::string& name) const {
     return nullptr;
 }
 
-SimPart* SimTopology::AddPart(const PartSpec& spec) {
-    parts_.push_back(std::make_unique<SimPart>(context(), prefix_ + "." + spec.name, spec));
+SimPart* SimTopology::AddPart(const PartDesign& design) {
+    parts_.push_back(std::make_unique<SimPart>(context(), prefix_ + "." + design.name, design));
     return parts_.back().get();
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/core_audio.h"
-#include "platform/sim/sim_codec_spec.h"
+#include "platform/sim/sim_codec_design.h"
 #include "platform/sim/sim_context.h"
 #include "platform/sim/sim_ref_counted.h"
 
@@ -18,7 +18,7 @@ namespace zelk::sim {
 
 class SimVolumeLevel final : public SimRefCounted<VolumeLevelControl> {
   public:
-    SimVolumeLevel(SimContext* context, std::string name, std::vector<ChannelSpec> channels);
+    SimVolumeLevel(SimContext* context, std::string name, std::vector<ChannelDesign> channels);
 
     Status GetLevelRange(uint32_t channel, float* minDb, float* maxDb, float* stepDb) override;
     Status GetLevel(uint32_t channel, float* levelDb) override;
@@ -27,13 +27,13 @@ class SimVolumeLevel final : public SimRefCounted<VolumeLevelControl> {
 
     // The model's side: no call is counted and no fault applies.
     uint32_t ChannelCount() const;
-    bool ReadChannel(uint32_t channel, ChannelSpec* spec) const;
-    bool ChangeChannel(uint32_t channel, const ChannelSpec& spec);
+    bool ReadChannel(uint32_t channel, ChannelDesign* design) const;
+    bool ChangeChannel(uint32_t channel, const ChannelDesign& design);
     // The same read for a caller that already holds the machine's state lock.
-    bool ReadChannelLocked(uint32_t channel, ChannelSpec* spec) const;
+    bool ReadChannelLocked(uint32_t channel, ChannelDesign* design) const;
 
   private:
-    std::vector<ChannelSpec> channels_;  // guarded by the machine's state lock
+    std::vector<ChannelDesign> channels_;  // guarded by the machine's state lock
 };
 
 class SimMute final : public SimRefCounted<MuteControl> {
@@ -69,7 +69,7 @@ class SimPartsList final : public SimRefCounted<PartsList> {
 
 class SimPart final : public SimRefCounted<Part> {
   public:
-    SimPart(SimContext* context, const std::string& name, const PartSpec& spec);
+    SimPart(SimContext* context, const std::string& name, const PartDesign& design);
 
     Status GetSubType(Guid* subType) override;
     Status GetPartType(PartType* type) override;
@@ -113,8 +113,8 @@ class SimConnector final : public SimRefCounted<Connector> {
 // the codec's connector and the codec's parts behind it.
 class SimTopology final : public SimRefCounted<DeviceTopology> {
   public:
-    // Builds the parts of `spec`, naming each "<prefix>.<part name>".
-    SimTopology(SimContext* context, const std::string& prefix, const EndpointSpec& spec);
+    // Builds the parts of `design`, naming each "<prefix>.<part name>".
+    SimTopology(SimContext* context, const std::string& prefix, const EndpointDesign& design);
 
     Status GetConnector(uint32_t index, Ref<Connector>* connector) override;
 
@@ -124,7 +124,7 @@ class SimTopology final : public SimRefCounted<DeviceTopology> {
     const std::vector<std::unique_ptr<SimConnector>>& connectors() const { return connectors_; }
 
   private:
-    SimPart* AddPart(const PartSpec& spec);
+    SimPart* AddPart(const PartDesign& design);
 
     std::string prefix_;
     std::vector<std::unique_ptr<SimPart>> parts_;

@@ -31,7 +31,7 @@ inline constexpr const char* kPartMicMute = "mic_mute";
 inline constexpr const char* kPartBoost = "boost";
 
 // One channel of a volume-level control: its range and stepping, and its level at start (dB).
-struct ChannelSpec {
+struct ChannelDesign {
     float minDb = -46.5f;
     float maxDb = 0.0f;
     float stepDb = 1.5f;
@@ -40,23 +40,23 @@ struct ChannelSpec {
 
 // A part of the codec's topology. A Subunit may carry a volume-level control (one entry of
 // `level` per channel; none when empty) and a mute control. A Connector carries no control.
-struct PartSpec {
+struct PartDesign {
     std::string name;  // unique within its endpoint, e.g. "front" or "in3_mute"
     PartType type = PartType::kSubunit;
     Guid subType;
-    std::vector<ChannelSpec> level;
+    std::vector<ChannelDesign> level;
     bool hasMute = false;
     bool muted = false;
 };
 
 // An entry of the master volume's incoming list, with the part that follows it on its incoming
 // side (a mixer input's volume behind its mute), if any.
-struct MixerEntrySpec {
-    PartSpec part;
-    std::optional<PartSpec> next;
+struct MixerEntryDesign {
+    PartDesign part;
+    std::optional<PartDesign> next;
 };
 
-struct EndpointSpec {
+struct EndpointDesign {
     DataFlow flow = DataFlow::kRender;
     std::u16string id;
     std::u16string friendlyName;
@@ -70,16 +70,16 @@ struct EndpointSpec {
     // Whether that connector is connected to the codec's connector (GetConnectedTo fails if not).
     bool connected = true;
     // The codec's connector the endpoint's connector is connected to (a speaker or microphone).
-    PartSpec codecConnector;
+    PartDesign codecConnector;
     // The parts behind the codec's connector, each entry 0 of the previous one's list of
     // neighbours: incoming parts for render endpoints, outgoing parts for capture endpoints.
-    std::vector<PartSpec> path;
+    std::vector<PartDesign> path;
     // Render: the incoming list of the last part of `path` (the master volume), entry 0 first.
-    std::vector<MixerEntrySpec> mixerEntries;
+    std::vector<MixerEntryDesign> mixerEntries;
 };
 
-// The part of an endpoint spec with the given name (the codec connector, a path part, a mixer
+// The part of an endpoint design with the given name (the codec connector, a path part, a mixer
 // entry or the part behind one), or null.
-PartSpec* FindPart(EndpointSpec* spec, const std::string& name);
+PartDesign* FindPart(EndpointDesign* design, const std::string& name);
 
 }  // namespace zelk::sim
