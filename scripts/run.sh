@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the release, starts the worker on the simulated PC in the background with a
-# private runtime folder, shows the peer's view of it through the speaker tool, and closes it.
+# private runtime folder, and shows the peer's view of a whole calibration through the speaker tool:
+# the speaker layout and gains before, the run's progress, the gains and the results file after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -38,10 +39,21 @@ done
 [[ -S $ZELK_RUNTIME_DIR/zelk ]] || { echo "run: the worker opened no window" >&2; exit 1; }
 echo "worker $worker_pid is up, runtime folder $ZELK_RUNTIME_DIR"
 
-echo "== the peer's view"
+echo "== the peer's view before calibrating"
 "$speaker" select 2201
 "$speaker" layout
 "$speaker" gains
+"$speaker" controls
+
+echo "== a full calibration"
+rm -f "$work/Qalto.ini"
+"$speaker" calibrate
+
+echo "== after it"
+"$speaker" gains
+echo "-- results file $work/Qalto.ini"
+cat "$work/Qalto.ini"
+"$speaker" apply medium
 "$speaker" controls
 
 echo "== close"
