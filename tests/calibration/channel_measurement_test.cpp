@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <ostream>
 #include <string>
 
 #include "calibration/run_harness.h"
@@ -76,6 +77,9 @@ struct RangeCase {
     sim::ChannelDesign design;
     float begin;
     std::array<float, 3> cycles;
+
+    // Listed by its name, not by its bytes.
+    friend void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChannelRangeTest : public ::testing::TestWithParam<RangeCase> {};

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct PlaybackCase {
     std::vector<int32_t> appliedMasters;
     // Parts the playback's set-up must leave alone.
     std::vector<std::string> untouched;
+
+    // Listed by its name, not by its bytes.
+    friend void PrintTo(const PlaybackCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PlaybackPassTest : public ::testing::TestWithParam<PlaybackCase> {};

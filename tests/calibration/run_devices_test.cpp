@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "calibration/results_room.h"
@@ -92,6 +93,9 @@ struct StopCase {
     bool wav;
     // Stop once this holds after a tick.
     std::function<bool(const CalibrationContext&)> when;
+
+    // Listed by its name, not by its bytes.
+    friend void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RunStopTest : public ::testing::TestWithParam<StopCase> {};
@@ -138,6 +142,9 @@ struct FailedStartCase {
     int32_t mode;
     int32_t singleChannel;
     const char* message;
+
+    // Listed by its name, not by its bytes.
+    friend void PrintTo(const FailedStartCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FailedStartTest : public ::testing::TestWithParam<FailedStartCase> {};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 
 #include "calibration/results_room.h"
 #include "calibration/run_harness.h"
@@ -81,6 +82,9 @@ struct CodecCase {
     uint16_t deviceId;
     bool sixChannelShape;
     int32_t mode;
+
+    // Listed by its name, not by its bytes.
+    friend void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RunResultsTest : public ::testing::TestWithParam<CodecCase> {};

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct ScheduleCase {
     std::vector<int32_t> pass0;
     std::vector<int32_t> pass1;
     int32_t playbackTicks;
+
+    // Listed by its name, not by its bytes.
+    friend void PrintTo(const ScheduleCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SequencerScheduleTest : public ::testing::TestWithParam<ScheduleCase> {};
