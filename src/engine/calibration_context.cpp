@@ -218,7 +218,7 @@ Status CalibrationContext::ReopenEndpointControl(WindowHandle window, uint16_t v
     if (Failed(endpointControl->Open(vendorId, deviceId, 0, &renderTopologyKind,
                                      &captureTopologyKind))) {
         SetErrorText("[Qaltor](7) Fail to init topology!");
-        // Records a partly successful scan filled are given back; the object stays until the
+        // What a partly successful scan took is given back; the unopened object stays until the
         // next drop.
         endpointControl->ReleaseControls();
         return kFail;

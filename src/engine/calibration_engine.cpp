@@ -27,6 +27,18 @@ int32_t TruncateToInt32(double value) {
     return static_cast<int32_t>(value);
 }
 
+// True when the render device format no longer has the channel count and mask read before, or
+// cannot be read back.
+bool DeviceFormatMoved(EndpointControl* control, uint16_t channels, uint32_t channelMask) {
+    uint16_t nowChannels = 0;
+    uint32_t sampleRate = 0;
+    uint16_t bitsPerSample = 0;
+    uint32_t nowMask = 0;
+    if (Failed(control->GetRenderFormat(&nowChannels, &sampleRate, &bitsPerSample, &nowMask)))
+        return true;
+    return nowChannels != channels || nowMask != channelMask;
+}
+
 double AboveFloor(float level, double scale) {
     return (static_cast<double>(level) + kLevelScaleDb) / kLevelScaleDb * scale;
 }
@@ -157,9 +169,11 @@ Status CalibrationEngine::SetSpeakerLayout(WindowHandle window, uint16_t vendorI
     } else {
         status = control->SetRenderFormat(sampleRate, bitsPerSample, count, mask);
         if (Failed(status)) {
-            // The device format may have been written before the engine format failed: the
-            // endpoint gets back the format it had.
-            control->SetRenderFormat(sampleRate, bitsPerSample, oldChannels, oldMask);
+            // When only the engine format was refused, the device format was already written:
+            // the endpoint gets back the format it had. A refused device format changed nothing,
+            // and nothing is written then.
+            if (DeviceFormatMoved(control, oldChannels, oldMask))
+                control->SetRenderFormat(sampleRate, bitsPerSample, oldChannels, oldMask);
             context->SetErrorText("[Qaltor] Fail to set render device format!");
         } else {
             status = control->SetSpeakerConfig(physicalSpeakers, fullRangeSpeakers);
@@ -192,7 +206,7 @@ Status CalibrationEngine::GetChannelGain(WindowHandle window, uint16_t vendorId,
         return kFail;
     if (value == nullptr || slot > 7)
         return kFail;
-    // A query that succeeds without delivering a level reads as the floor.
+    // The query fails rather than succeed without a level; the floor is only a defined start.
     float level = kLevelFloorDb;
     const Status status = context->QueryChannelLevel(window, vendorId, deviceId, slot, &level);
     *value = Succeeded(status) ? LevelToGain(level) : 0;

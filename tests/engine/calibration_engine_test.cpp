@@ -497,21 +497,34 @@ TEST_F(EngineOnPcTest, SpeakerLayoutFailuresSayWhereAndKeepTheFormat) {
         const char* error;
         uint16_t channels;
         uint32_t physical;
+        // Nothing was written, so both formats stay exactly as they were.
+        bool formatsUntouched;
     };
     const Case cases[] = {
-        {1, "[Qaltor] Fail to set render device format!", 8, 0x63F},
+        {1, "[Qaltor] Fail to set render device format!", 8, 0x63F, true},
         // The device format was written before the engine format failed: it is put back.
-        {2, "[Qaltor] Fail to set render device format!", 8, 0x63F},
-        {4, "[Qaltor] Fail to set render speaker config!", 8, 0x63F},
+        {2, "[Qaltor] Fail to set render device format!", 8, 0x63F, false},
+        {4, "[Qaltor] Fail to set render speaker config!", 8, 0x63F, false},
     };
+    const int32_t index = pc.renderEndpoint();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failingWrite);
         ASSERT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 8, 0x63F, 0x63F), kOk);
+        // An engine format of the endpoint's own that no write of ours would produce.
+        const PropertyValue deviceFormat =
+            pc.audio().EndpointProperty(DataFlow::kRender, index, kKeyDeviceFormat);
+        pc.audio().SetEndpointProperty(DataFlow::kRender, index, kKeyOemFormat, deviceFormat);
         pc.audio().Faults().FailAt("render0.store", "SetValue", c.failingWrite, kNotFound);
         EXPECT_EQ(engine->SetSpeakerLayout(window, 0x10EC, 0x0899, 6, 0x3F, 0x3F), kNotFound);
         EXPECT_STREQ(engine->context->errorText, c.error);
         EXPECT_EQ(Device().channels, c.channels);
         EXPECT_EQ(Device().physicalSpeakers, c.physical);
+        if (c.formatsUntouched) {
+            EXPECT_EQ(pc.audio().EndpointProperty(DataFlow::kRender, index, kKeyDeviceFormat).blob,
+                      deviceFormat.blob);
+            EXPECT_EQ(pc.audio().EndpointProperty(DataFlow::kRender, index, kKeyOemFormat).blob,
+                      deviceFormat.blob);
+        }
         EXPECT_EQ(engine->context->endpointControl, nullptr);
         pc.audio().Faults().Clear();
     }
