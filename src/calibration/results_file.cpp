@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/files.h"
 
@@ -39,14 +41,27 @@ const char* MasterKey(int32_t side, int32_t band) {
     return kLevelKeys[kMasterKeyBase + 3 * side + band];
 }
 
-// "<current directory>\Qalto.ini", or the bare name when the directory cannot be had. False when
-// the directory is there but the whole path would not fit: the file's place is then unknown.
+// Room for the longest current directory a platform reports (32767 characters and the end).
+constexpr uint32_t kLongestDirectory = 32768;
+
+// True when there is a current directory that the path's buffer cannot hold.
+bool DirectoryTooLong(Files* files) {
+    std::unique_ptr<char[]> directory(new (std::nothrow) char[kLongestDirectory]);
+    if (!directory)
+        return true;  // its length cannot be told
+    return files->CurrentDirectory(directory.get(), kLongestDirectory) != 0;
+}
+
+// "<current directory>\Qalto.ini", or the bare name when there is no current directory. False
+// when the directory and the name do not fit into the path together: the file's place is then
+// not settled.
 bool BuildResultsPath(Files* files, char (&path)[kPathCapacity]) {
     const size_t nameLength = std::strlen(kResultsFileName);
     char directory[kPathCapacity] = {};
-    uint32_t length = files->CurrentDirectory(directory, kPathCapacity);
-    if (length == 0 || length >= kPathCapacity)
-        length = 0;
+    const uint32_t length = files->CurrentDirectory(directory, kPathCapacity);
+    // An empty answer is either no current directory at all or one longer than the buffer.
+    if (length == 0 && DirectoryTooLong(files))
+        return false;
     if (length + nameLength >= kPathCapacity)
         return false;
     std::memcpy(path, directory, length);
@@ -102,22 +117,24 @@ int32_t WriteResultsFile(CalibrationContext* context) {
     if (!BuildResultsPath(files, path))
         return kFail;
 
+    const bool singleRun = context->mode == 1;
+    const int32_t measured = context->singleChannel;
+    if (singleRun && (measured < 0 || measured >= kSpeakerChannels))
+        return kFail;
+
     // A failed write is noted in the result and the remaining keys are still written.
     bool written = files->WriteIniString(kSection, kDoneKey, "YES", path);
     auto write = [&](const char* key, float level) {
         written = WriteLevel(files, path, key, level) && written;
     };
 
-    if (context->mode == 1) {
-        const int32_t channel = context->singleChannel;
-        if (channel < 0 || channel >= kSpeakerChannels)
-            return kFail;
-        const int32_t side = MasterSideOf(channel);
-        const int32_t pass = channel == kSubwooferChannel ? 1 : 0;
+    if (singleRun) {
+        const int32_t side = MasterSideOf(measured);
+        const int32_t pass = measured == kSubwooferChannel ? 1 : 0;
         for (int32_t band = 0; band < kBands; ++band)
             write(MasterKey(side, band), context->masterLevels[0][side][band]);
         for (int32_t band = 0; band < kBands; ++band)
-            write(ChannelKey(channel, band), context->channelLevels[pass][channel][band]);
+            write(ChannelKey(measured, band), context->channelLevels[pass][measured][band]);
         return written ? kOk : kFail;
     }
 

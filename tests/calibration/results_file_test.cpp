@@ -147,6 +147,8 @@ TEST(ResultsFileTest, TheFileLivesInTheCurrentDirectory) {
         {"", "\\Qalto.ini"},
         {longest, longest + "\\Qalto.ini"},
         {longest + "d", ""},
+        // Longer than the buffer the directory is asked into: still not the bare name.
+        {std::string(300, 'd'), ""},
     };
     for (const Case& c : cases) {
         RunHarness run;
