@@ -27,6 +27,16 @@ class AudioSource {
   protected:
     // Owners hold and destroy a source under its concrete type.
     ~AudioSource() = default;
+
+    // What every Read checks first, in this order: the source's failure status, a null buffer, a
+    // byte count of 0. kOk when the read may go on.
+    static Status CheckRead(Status status, const void* buffer, uint32_t byteCount) {
+        if (status != kOk)
+            return status;
+        if (buffer == nullptr)
+            return kPointer;
+        return byteCount == 0 ? kInvalidArg : kOk;
+    }
 };
 
 }  // namespace zelk

@@ -63,12 +63,8 @@ SineWaveSource::SineWaveSource(const WaveFormatExtensible& format, double freque
 }
 
 Status SineWaveSource::Read(void* buffer, uint32_t byteCount) {
-    if (status_ != kOk)
-        return status_;
-    if (buffer == nullptr)
-        return kPointer;
-    if (byteCount == 0)
-        return kInvalidArg;
+    if (const Status check = CheckRead(status_, buffer, byteCount); check != kOk)
+        return check;
 
     const uint32_t bytesPerSample = sampleKind_ == kUnsigned8  ? 1u
                                     : sampleKind_ == kSigned16 ? 2u

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/sync.h"
 #include "platform/wave.h"
 
 namespace zelk {
@@ -21,6 +22,8 @@ class WaveBlockRing {
     static constexpr int32_t kBlockCount = 64;
     // Bytes allocated per block when the block length is no longer.
     static constexpr uint32_t kBufferBytes = 15360;
+    // 1 ms sleeps of a drain, far beyond the 640 ms the ring holds, before the device is reset.
+    static constexpr uint32_t kDrainSleepsBeforeReset = 5000;
 
     // Allocates the zero-filled buffer of block i, at least kBufferBytes and at least blockLength
     // long, and points header i at it (user value i). False when it cannot be had.
@@ -43,6 +46,34 @@ class WaveBlockRing {
     bool NextReturned() const { return done_[nextSlot_].load() != 0; }
     // Clears the next slot's flag, moves on and returns the slot's index.
     int32_t TakeNext();
+
+    // Hands block i to the device by send (its Write or AddBuffer). The block counts in queued
+    // before it goes, so a quick return never takes the count below 0. False when refused.
+    template <class Send>
+    bool HandOver(int32_t i, Send send) {
+        AddQueued();
+        if (send(Header(i)) == kMmNoError)
+            return true;
+        DropQueued();
+        return false;
+    }
+
+    // Waits, 1 ms at a time, until the device has given back every block (a device that keeps them
+    // past kDrainSleepsBeforeReset sleeps is reset), then unprepares every prepared header.
+    template <class Device>
+    void ReturnAndUnprepare(Device& device, Sync* sync) {
+        uint32_t sleeps = 0;
+        while (Queued() > 0) {
+            if (sleeps++ == kDrainSleepsBeforeReset)
+                device.Reset();
+            if (sync != nullptr)
+                sync->Sleep(1);
+        }
+        for (int32_t i = 0; i < kBlockCount; ++i) {
+            if (IsPrepared(i))
+                device.Unprepare(Header(i));
+        }
+    }
 
     // Blocks handed to the device and not yet returned.
     void AddQueued() { queued_.fetch_add(1); }

@@ -134,12 +134,8 @@ Status WaveFileReader::Fail() {
 }
 
 Status WaveFileReader::Read(void* buffer, uint32_t byteCount) {
-    if (status_ != kOk)
-        return status_;
-    if (buffer == nullptr)
-        return kPointer;
-    if (byteCount == 0)
-        return kInvalidArg;
+    if (const Status check = CheckRead(status_, buffer, byteCount); check != kOk)
+        return check;
 
     const uint32_t fromFile = std::min(byteCount, remaining_);
     if (fromFile > 0 && file_->Read(buffer, fromFile) != fromFile)

@@ -19,12 +19,8 @@ WaveFormatExtensible CaptureFormat() {
 
 }  // namespace
 
-WaveInRecorder::WaveInRecorder(const Platform& platform) : platform_(platform) {
-    if (platform_.sync != nullptr) {
-        exitEvent_ = platform_.sync->NewEvent(true, true);
-        wakeEvent_ = platform_.sync->NewEvent(false, false);
-    }
-}
+WaveInRecorder::WaveInRecorder(const Platform& platform)
+    : platform_(platform), worker_(platform.sync) {}
 
 WaveInRecorder::~WaveInRecorder() {
     Shutdown();
@@ -32,7 +28,7 @@ WaveInRecorder::~WaveInRecorder() {
 
 Status WaveInRecorder::Start(uint16_t vendorId, uint16_t deviceId) {
     // A recorder still holding a device or a worker is stopped first, never overwritten.
-    if (device_ || worker_)
+    if (device_ || worker_.Held())
         Stop();
 
     const uint32_t count = platform_.waveIn != nullptr ? platform_.waveIn->GetDeviceCount() : 0;
@@ -63,28 +59,14 @@ Status WaveInRecorder::Start(uint16_t vendorId, uint16_t deviceId) {
             return kFail;
         }
         ring_.SetPrepared(i, true);
-        ring_.AddQueued();
-        if (device_->AddBuffer(ring_.Header(i)) != kMmNoError) {
-            ring_.DropQueued();
+        if (!ring_.HandOver(i, [this](WaveHeader* header) { return device_->AddBuffer(header); })) {
             Stop();
             return kFail;
         }
     }
 
-    if (!worker_) {
-        if (exitEvent_)
-            exitEvent_->Reset();
-        run_.store(1);
-        if (platform_.sync != nullptr && exitEvent_ && wakeEvent_)
-            worker_ = platform_.sync->StartThread([this] { WorkerBody(); });
-        if (!worker_) {
-            // Blocks are then never re-queued and requests never served; Stop has nothing to wait
-            // for.
-            run_.store(0);
-            if (exitEvent_)
-                exitEvent_->Set();
-        }
-    }
+    // Without a worker blocks are never re-queued and requests never served.
+    worker_.Start([this] { WorkerBody(); });
 
     if (device_->Start() != kMmNoError) {
         Stop();
@@ -98,65 +80,35 @@ void WaveInRecorder::DeviceCallback(uint32_t message, void* instance, WaveHeader
     if (message != kWimData || instance == nullptr)
         return;
     auto* recorder = static_cast<WaveInRecorder*>(instance);
-    if (!recorder->ring_.MarkReturned(header))
-        return;
-    if (recorder->wakeEvent_)
-        recorder->wakeEvent_->Set();
-    // Last: once queued reaches 0, Stop may close the device.
-    recorder->ring_.DropQueued();
+    recorder->worker_.BlockReturned(recorder->ring_, header);
 }
 
 void WaveInRecorder::WorkerBody() {
-    while (run_.load() == 1) {
+    while (worker_.ShouldRun()) {
         if (ring_.NextReturned())
             TakeNextBlock();
         else
-            wakeEvent_->Wait(kWaitForever);
+            worker_.WaitForBlock();
     }
-    exitEvent_->Set();
 }
 
 void WaveInRecorder::TakeNextBlock() {
     const int32_t k = ring_.TakeNext();
     // The whole block is examined, whatever the device says it recorded.
     detector_.Examine(ring_.Buffer(k), blockLength_, kFrameBytes);
-    if (recording_.load() == 1) {
-        ring_.AddQueued();
-        if (device_->AddBuffer(ring_.Header(k)) != kMmNoError)
-            ring_.DropQueued();
-    }
+    if (recording_.load() == 1)
+        ring_.HandOver(k, [this](WaveHeader* header) { return device_->AddBuffer(header); });
 }
 
 void WaveInRecorder::Stop() {
     recording_.store(0);
-    if (worker_) {
-        run_.store(0);
-        wakeEvent_->Set();
-        if (exitEvent_)
-            exitEvent_->Wait(kWorkerExitWaitMs);
-        // A worker that is late past the wait is still waited for: nothing it uses is freed
-        // under it.
-        worker_->Join();
-        worker_.reset();
-    }
-    run_.store(0);
-
+    worker_.Stop();
     if (device_) {
         // A device that never started capture would keep its blocks for ever: make it give them
         // back. A capturing one fills what it holds, at most 64 blocks of 10 ms.
         if (!captureStarted_)
             device_->Reset();
-        uint32_t sleeps = 0;
-        while (ring_.Queued() > 0) {
-            if (sleeps++ == kDrainSleepsBeforeReset)
-                device_->Reset();
-            if (platform_.sync != nullptr)
-                platform_.sync->Sleep(1);
-        }
-        for (int32_t i = 0; i < WaveBlockRing::kBlockCount; ++i) {
-            if (ring_.IsPrepared(i))
-                device_->Unprepare(ring_.Header(i));
-        }
+        ring_.ReturnAndUnprepare(*device_, platform_.sync);
         device_->Close();
         device_.reset();
         captureStarted_ = false;
@@ -166,7 +118,7 @@ void WaveInRecorder::Stop() {
 
 void WaveInRecorder::Shutdown() {
     Stop();
-    exitEvent_.reset();
+    worker_.CloseExitEvent();
 }
 
 void WaveInRecorder::ArmDetection(int32_t band) {

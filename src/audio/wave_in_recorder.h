@@ -9,9 +9,9 @@
 
 #include "audio/level_detector.h"
 #include "audio/wave_block_ring.h"
+#include "audio/wave_stream_worker.h"
 #include "platform/platform.h"
 #include "platform/status.h"
-#include "platform/sync.h"
 #include "platform/wave.h"
 
 namespace zelk {
@@ -37,8 +37,6 @@ class WaveInRecorder {
     void SetDetectionThresholds(int32_t lowPercent, int32_t mediumPercent, int32_t highPercent);
 
   private:
-    static constexpr uint32_t kDrainSleepsBeforeReset = 5000;
-    static constexpr uint32_t kWorkerExitWaitMs = 5000;
     static constexpr uint32_t kFrameBytes = 4;
 
     static void DeviceCallback(uint32_t message, void* instance, WaveHeader* header);
@@ -53,10 +51,7 @@ class WaveInRecorder {
     uint32_t blockLength_ = 0;
     std::atomic<int32_t> recording_{0};
     LevelDetector detector_;
-    std::unique_ptr<Event> exitEvent_;  // manual reset, set when the worker ends
-    std::unique_ptr<Event> wakeEvent_;  // auto reset, set for every returned block
-    std::unique_ptr<Thread> worker_;
-    std::atomic<int32_t> run_{0};
+    WaveStreamWorker worker_;
 };
 
 }  // namespace zelk

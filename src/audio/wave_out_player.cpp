@@ -54,12 +54,8 @@ std::string BoundedPath(const char* path) {
 
 }  // namespace
 
-WaveOutPlayer::WaveOutPlayer(const Platform& platform) : platform_(platform) {
-    if (platform_.sync != nullptr) {
-        exitEvent_ = platform_.sync->NewEvent(true, true);
-        wakeEvent_ = platform_.sync->NewEvent(false, false);
-    }
-}
+WaveOutPlayer::WaveOutPlayer(const Platform& platform)
+    : platform_(platform), worker_(platform.sync) {}
 
 WaveOutPlayer::~WaveOutPlayer() {
     Shutdown();
@@ -69,7 +65,7 @@ bool WaveOutPlayer::Start(char* infoText, uint16_t deviceId, uint16_t vendorId, 
                           uint16_t channelCount, uint32_t channelMask, const char* wavPath,
                           char* errorText, double frequency) {
     // A player still holding a device or a worker is stopped first, never overwritten.
-    if (device_ || worker_)
+    if (device_ || worker_.Held())
         Stop();
 
     const uint32_t count = platform_.waveOut != nullptr ? platform_.waveOut->GetDeviceCount() : 0;
@@ -139,29 +135,16 @@ bool WaveOutPlayer::Start(char* infoText, uint16_t deviceId, uint16_t vendorId, 
         }
     }
     for (int32_t i = 0; i < WaveBlockRing::kBlockCount; ++i) {
-        ring_.AddQueued();
-        if (device_->Write(ring_.Header(i)) != kMmNoError) {
-            ring_.DropQueued();
+        if (!ring_.HandOver(i, [this](WaveHeader* header) { return device_->Write(header); })) {
             Stop();
             return false;
         }
     }
 
-    // playing is up before the worker can first look at it.
+    // playing is up before the worker can first look at it. Without a worker the primed blocks
+    // play once.
     playing_.store(1);
-    if (!worker_) {
-        if (exitEvent_)
-            exitEvent_->Reset();
-        run_.store(1);
-        if (platform_.sync != nullptr && exitEvent_ && wakeEvent_)
-            worker_ = platform_.sync->StartThread([this] { WorkerBody(); });
-        if (!worker_) {
-            // Without a worker the primed blocks play once; Stop has nothing to wait for.
-            run_.store(0);
-            if (exitEvent_)
-                exitEvent_->Set();
-        }
-    }
+    worker_.Start([this] { WorkerBody(); });
 
     if (infoText != nullptr) {
         std::snprintf(infoText, kPlayerTextLength, "%d Channels, %d Hz, %d bits per sample",
@@ -175,37 +158,28 @@ void WaveOutPlayer::DeviceCallback(uint32_t message, void* instance, WaveHeader*
     if (message != kWomDone || instance == nullptr)
         return;
     auto* player = static_cast<WaveOutPlayer*>(instance);
-    if (!player->ring_.MarkReturned(header))
-        return;
-    if (player->wakeEvent_)
-        player->wakeEvent_->Set();
-    // Last: once queued reaches 0, Stop may close the device.
-    player->ring_.DropQueued();
+    player->worker_.BlockReturned(player->ring_, header);
 }
 
 void WaveOutPlayer::WorkerBody() {
-    if (AudioSource* source = currentSource_) {
-        bool more = source->HasMoreData();
-        if (run_.load() == 1) {
-            bool stopped = false;
-            while (playing_.load() == 1 && more) {
-                if (!ring_.NextReturned()) {
-                    wakeEvent_->Wait(kWaitForever);
-                } else {
-                    Refill();
-                    more = source->HasMoreData();
-                }
-                if (run_.load() == 0) {
-                    stopped = true;
-                    break;
-                }
-            }
-            // The source ran dry: the worker ends on its own; the blocks it leaves play out.
-            if (!stopped)
-                run_.store(0);
+    AudioSource* source = currentSource_;
+    if (source == nullptr)
+        return;
+    bool more = source->HasMoreData();
+    if (!worker_.ShouldRun())
+        return;
+    while (playing_.load() == 1 && more) {
+        if (!ring_.NextReturned()) {
+            worker_.WaitForBlock();
+        } else {
+            Refill();
+            more = source->HasMoreData();
         }
+        if (!worker_.ShouldRun())
+            return;
     }
-    exitEvent_->Set();
+    // The source ran dry: the worker ends on its own; the blocks it leaves play out.
+    worker_.EndOnItsOwn();
 }
 
 void WaveOutPlayer::Refill() {
@@ -213,37 +187,14 @@ void WaveOutPlayer::Refill() {
     if (currentSource_ == nullptr || !ring_.HasBuffer(k) || currentSource_->GetStatus() != kOk ||
         currentSource_->Read(ring_.Buffer(k), blockLength_) != kOk)
         return;
-    ring_.AddQueued();
-    if (device_->Write(ring_.Header(k)) != kMmNoError)
-        ring_.DropQueued();
+    ring_.HandOver(k, [this](WaveHeader* header) { return device_->Write(header); });
 }
 
 void WaveOutPlayer::Stop() {
-    if (worker_) {
-        run_.store(0);
-        wakeEvent_->Set();
-        if (exitEvent_)
-            exitEvent_->Wait(kWorkerExitWaitMs);
-        // A worker that is late past the wait is still waited for: nothing it uses is freed
-        // under it.
-        worker_->Join();
-        worker_.reset();
-    }
-    run_.store(0);
-
+    worker_.Stop();
     if (device_) {
         playing_.store(0);
-        uint32_t sleeps = 0;
-        while (ring_.Queued() > 0) {
-            if (sleeps++ == kDrainSleepsBeforeReset)
-                device_->Reset();
-            if (platform_.sync != nullptr)
-                platform_.sync->Sleep(1);
-        }
-        for (int32_t i = 0; i < WaveBlockRing::kBlockCount; ++i) {
-            if (ring_.IsPrepared(i))
-                device_->Unprepare(ring_.Header(i));
-        }
+        ring_.ReturnAndUnprepare(*device_, platform_.sync);
         device_->Close();
         device_.reset();
     }
@@ -257,7 +208,7 @@ void WaveOutPlayer::Stop() {
 
 void WaveOutPlayer::Shutdown() {
     Stop();
-    exitEvent_.reset();
+    worker_.CloseExitEvent();
 }
 
 }  // namespace zelk

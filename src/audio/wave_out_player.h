@@ -10,8 +10,8 @@
 #include "audio/sine_wave_source.h"
 #include "audio/wave_block_ring.h"
 #include "audio/wave_file_reader.h"
+#include "audio/wave_stream_worker.h"
 #include "platform/platform.h"
-#include "platform/sync.h"
 #include "platform/wave.h"
 
 namespace zelk {
@@ -35,11 +35,6 @@ class WaveOutPlayer {
     void Shutdown();
 
   private:
-    // Stop drains for at least this many 1 ms sleeps (far beyond the 640 ms the ring holds) before
-    // it resets a device that keeps its blocks.
-    static constexpr uint32_t kDrainSleepsBeforeReset = 5000;
-    static constexpr uint32_t kWorkerExitWaitMs = 5000;
-
     static void DeviceCallback(uint32_t message, void* instance, WaveHeader* header);
     void WorkerBody();
     void Refill();
@@ -52,10 +47,7 @@ class WaveOutPlayer {
     WaveBlockRing ring_;
     uint32_t blockLength_ = 0;
     std::atomic<int32_t> playing_{0};
-    std::unique_ptr<Event> exitEvent_;  // manual reset, set when the worker ends
-    std::unique_ptr<Event> wakeEvent_;  // auto reset, set for every returned block
-    std::unique_ptr<Thread> worker_;
-    std::atomic<int32_t> run_{0};
+    WaveStreamWorker worker_;
 };
 
 }  // namespace zelk
