@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,15 +20,21 @@ namespace zelk::testing {
 // What both directions share: the device list, the open device's queue and a log of its calls.
 class FakeWaveDevices {
   public:
-    std::vector<std::u16string> names;  // one per device id; an empty name reports size 0
+    std::vector<std::u16string> names;           // one per device id; an empty name reports size 0
+    std::map<uint32_t, uint32_t> reportedSizes;  // a size in bytes a device claims instead
     MmResult openResult = kMmNoError;
     int failPrepareAt = -1;  // the n-th Prepare (from 0) fails
     int failQueueAt = -1;    // the n-th Write or AddBuffer (from 0) fails
+    int returnAtQueue = -1;  // the block of the n-th Write or AddBuffer (from 0) comes back at once
 
     uint32_t Count() const { return static_cast<uint32_t>(names.size()); }
     MmResult Size(uint32_t id, uint32_t* bytes) const {
         if (id >= names.size())
             return kMmBadDeviceId;
+        if (const auto size = reportedSizes.find(id); size != reportedSizes.end()) {
+            *bytes = size->second;
+            return kMmNoError;
+        }
         *bytes = names[id].empty() ? 0u : static_cast<uint32_t>((names[id].size() + 1) * 2);
         return kMmNoError;
     }
@@ -121,16 +128,25 @@ class FakeWaveDevices {
         ++unprepared_;
         return kMmNoError;
     }
-    MmResult DoQueue(WaveHeader* header) {
-        std::lock_guard lock(mutex_);
-        if (queueCalls_++ == failQueueAt || !open_)
-            return kMmError;
-        if ((header->flags & kWaveHeaderPrepared) == 0)
-            return kMmInvalidParam;
-        header->flags = (header->flags | kWaveHeaderInQueue) & ~kWaveHeaderDone;
-        queue_.push_back(header);
-        queueLog_.push_back(header->user);
-        queuedLengths_.push_back(header->bufferLength);
+    // message is what the device says when it returns a block.
+    MmResult DoQueue(WaveHeader* header, uint32_t message) {
+        bool returnNow = false;
+        {
+            std::lock_guard lock(mutex_);
+            const int call = queueCalls_++;
+            if (call == failQueueAt || !open_)
+                return kMmError;
+            if ((header->flags & kWaveHeaderPrepared) == 0)
+                return kMmInvalidParam;
+            header->flags = (header->flags | kWaveHeaderInQueue) & ~kWaveHeaderDone;
+            queue_.push_back(header);
+            queueLog_.push_back(header->user);
+            queuedLengths_.push_back(header->bufferLength);
+            returnNow = call == returnAtQueue;
+        }
+        // The callback runs before the hand-over returns, as a platform thread may make it.
+        if (returnNow)
+            CompleteAt(PositionOf(header->user), message, [](WaveHeader*) {});
         return kMmNoError;
     }
     MmResult DoStart(MmResult result) {
@@ -249,7 +265,7 @@ class FakeWaveOut : public WaveOut, public FakeWaveDevices {
         explicit Device(FakeWaveOut& owner) : owner_(owner) {}
         MmResult Prepare(WaveHeader* header) override { return owner_.DoPrepare(header); }
         MmResult Unprepare(WaveHeader* header) override { return owner_.DoUnprepare(header); }
-        MmResult Write(WaveHeader* header) override { return owner_.DoQueue(header); }
+        MmResult Write(WaveHeader* header) override { return owner_.DoQueue(header, kWomDone); }
         MmResult Reset() override { return owner_.DoReset(kWomDone); }
         MmResult Close() override { return owner_.DoClose(); }
 
@@ -295,7 +311,7 @@ class FakeWaveIn : public WaveIn, public FakeWaveDevices {
         explicit Device(FakeWaveIn& owner) : owner_(owner) {}
         MmResult Prepare(WaveHeader* header) override { return owner_.DoPrepare(header); }
         MmResult Unprepare(WaveHeader* header) override { return owner_.DoUnprepare(header); }
-        MmResult AddBuffer(WaveHeader* header) override { return owner_.DoQueue(header); }
+        MmResult AddBuffer(WaveHeader* header) override { return owner_.DoQueue(header, kWimData); }
         MmResult Start() override { return owner_.DoStart(owner_.startResult); }
         MmResult Reset() override { return owner_.DoReset(kWimData); }
         MmResult Close() override { return owner_.DoClose(); }

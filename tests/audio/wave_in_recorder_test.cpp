@@ -138,6 +138,17 @@ TEST_F(WaveInRecorderTest, StopWaitsForTheBlocksTheDeviceHolds) {
     EXPECT_EQ(sync.Sleeps(), 64);
 }
 
+TEST_F(WaveInRecorderTest, StopResetsADeviceThatNeverFillsItsBlocks) {
+    ASSERT_EQ(recorder->Start(kVendor, kDevice), kOk);
+    sync.SetOnSleep(nullptr);
+    recorder->Stop();
+    // Far longer than the ring's 640 ms first; then the device is made to return them.
+    EXPECT_GE(sync.Sleeps(), 5000);
+    EXPECT_EQ(waveIn.Resets(), 1);
+    EXPECT_EQ(waveIn.Unprepared(), 64);
+    EXPECT_FALSE(waveIn.IsOpen());
+}
+
 TEST_F(WaveInRecorderTest, StopOfARecorderThatNeverStartedDoesNothing) {
     recorder->Stop();
     recorder->Shutdown();

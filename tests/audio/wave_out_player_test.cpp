@@ -189,14 +189,32 @@ TEST_P(PlayerLayoutTest, PlaysTheWholeStreamInBlocksOfTenMilliseconds) {
 INSTANTIATE_TEST_SUITE_P(Layouts, PlayerLayoutTest, ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(WaveOutPlayerTest, DeviceWhoseNameCannotBeFetchedIsSkipped) {
+struct SkippedDeviceCase {
+    const char* name;
+    std::function<void(testing::FakeWaveOut&)> setUp;
+};
+
+const SkippedDeviceCase kSkippedDevices[] = {
     // The first allocation goes to the other maker's name, the second to the codec's first device.
-    testing::FailNothrowAllocation(testing::AllocationForm::kArray, 1);
+    {"NameCannotBeAllocated",
+     [](auto&) { testing::FailNothrowAllocation(testing::AllocationForm::kArray, 1); }},
+    // A name of more than 64 KiB is no interface name: nothing that large is allocated for it.
+    {"NameSizeIsAbsurd", [](auto& out) { out.reportedSizes[2] = 0x10002; }},
+};
+
+class PlayerSkippedDeviceTest : public WaveOutPlayerTest,
+                                public ::testing::WithParamInterface<SkippedDeviceCase> {};
+
+TEST_P(PlayerSkippedDeviceTest, TheCodecsNextDeviceIsOpened) {
+    GetParam().setUp(waveOut);
     ASSERT_TRUE(StartSine(2, 0x3));
     testing::AllowAllocations();
     EXPECT_EQ(waveOut.OpenedId(), 3u);
     player->Stop();
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, PlayerSkippedDeviceTest, ::testing::ValuesIn(kSkippedDevices),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WaveOutPlayerTest, RefillsStrictlyInRingOrder) {
     ASSERT_TRUE(StartSine(2, 0x3));
@@ -217,6 +235,32 @@ TEST_F(WaveOutPlayerTest, RefillsStrictlyInRingOrder) {
     expected.push_back(0);
     expected.push_back(1);
     EXPECT_EQ(waveOut.QueueLog(), expected);
+}
+
+TEST_F(WaveOutPlayerTest, BlockReturnedWhileStartHandsOverIsRefilled) {
+    // Block 0 has played before Start has handed over the other 63.
+    waveOut.returnAtQueue = 0;
+    ASSERT_TRUE(StartSine(2, 0x3));
+    sync.WaitUntilIdle();
+    std::vector<uintptr_t> log = waveOut.QueueLog();
+    ASSERT_EQ(log.size(), 65u);
+    EXPECT_EQ(log[64], 0u);
+    Play(1);
+    log = waveOut.QueueLog();
+    ASSERT_EQ(log.size(), 66u);
+    EXPECT_EQ(log[65], 1u);
+    player->Stop();
+}
+
+TEST_F(WaveOutPlayerTest, StopResetsADeviceThatNeverGivesItsBlocksBack) {
+    ASSERT_TRUE(StartSine(2, 0x3));
+    sync.SetOnSleep(nullptr);
+    player->Stop();
+    // Far longer than the ring's 640 ms first; then the device is made to return them.
+    EXPECT_GE(sync.Sleeps(), 5000);
+    EXPECT_EQ(waveOut.Resets(), 1);
+    EXPECT_EQ(waveOut.Unprepared(), 64);
+    EXPECT_FALSE(waveOut.IsOpen());
 }
 
 TEST_F(WaveOutPlayerTest, StopLetsTheQueuedBlocksPlayOutAndWritesNoMore) {
