@@ -413,6 +413,37 @@ TEST_F(EndpointOpenTest, EndpointFailingItsWalkIsSkipped) {
     ExpectOnlyControlsHeld(*system_, *control_);
 }
 
+TEST_F(EndpointOpenTest, UnreadableHardwarePathNeverMatches) {
+    // Another maker's endpoint whose path cannot be read, after the codec's has matched.
+    Build(SimAudioSystemBuilder()
+              .Add(sim::EightChannelRender(0x10EC, 0x0899))
+              .Add(sim::EightChannelRender(0x1002, 0xAA01)));
+    system_->Faults().FailAt("render1.store", "GetValue", 1, test::kInjected);
+    ASSERT_EQ(Open(0x0899, 0), kOk);
+    EXPECT_EQ(control_->RecordCount(DataFlow::kRender), 1);
+    EXPECT_EQ(system_->RefsOf("render1.master", SimKind::kVolumeLevel), 0u);
+    ExpectOnlyControlsHeld(*system_, *control_);
+}
+
+TEST_F(EndpointOpenTest, EndpointTakingOverASkippedRecordStartsFromNothing) {
+    EndpointDesign notSpeaker = sim::EightChannelRender(0x10EC, 0x0899);
+    sim::SetConnectedSubType(&notSpeaker, Guid{});
+    Build(SimAudioSystemBuilder().Add(notSpeaker).Add(sim::EightChannelRender(0x10EC, 0x0899)));
+    // Reads of the second endpoint: hardware path, friendly name, description, physical speakers.
+    system_->Faults().FailAt("render1.store", "GetValue", 2, test::kInjected);
+    system_->Faults().FailAt("render1.store", "GetValue", 4, test::kInjected);
+    ASSERT_EQ(Open(0x0899, 0), kOk);
+    ASSERT_EQ(control_->RecordCount(DataFlow::kRender), 1);
+    const EndpointRecord& record = control_->Record(DataFlow::kRender, 0);
+    EXPECT_EQ(record.deviceIndex, 1);
+    // Nothing of the skipped endpoint is left where the reads failed.
+    EXPECT_EQ(test::Narrow(record.friendlyName), "");
+    EXPECT_EQ(record.physicalSpeakers, 0u);
+    EXPECT_EQ(test::Narrow(record.description), "Speakers");
+    EXPECT_EQ(record.fullRangeSpeakers, 0x63Fu);
+    ExpectOnlyControlsHeld(*system_, *control_);
+}
+
 TEST_F(EndpointOpenTest, FallbackToEightChannelsKeepsNothingOfTheSixChannelWalk) {
     // The six-channel walk collects the mixer inputs in slots 5 to 7, then fails at slot 8.
     Build(SimAudioSystemBuilder().Add(sim::SixChannelRender(0x10EC, 0x0892)));
