@@ -17,6 +17,14 @@ bool ValidFlow(int32_t flow) {
            flow == static_cast<int32_t>(DataFlow::kCapture);
 }
 
+// The endpoint's property store; a call that succeeds without a store counts as a failure.
+Status OpenStore(AudioEndpoint* endpoint, StoreAccess access, Ref<PropertyStore>* store) {
+    Status status = endpoint->OpenPropertyStore(access, store);
+    if (Failed(status))
+        return status;
+    return *store ? status : kFail;
+}
+
 }  // namespace
 
 EndpointEnumerator::EndpointEnumerator(CoreAudio* coreAudio, WindowHandle notifyWindow)
@@ -80,11 +88,9 @@ Status EndpointEnumerator::ReadEndpointProperty(int32_t flow, int32_t index, con
         return status;
     }
     Ref<PropertyStore> store;
-    status = endpoint->OpenPropertyStore(StoreAccess::kRead, &store);
+    status = OpenStore(endpoint.Get(), StoreAccess::kRead, &store);
     if (Failed(status))
         return status;
-    if (!store)
-        return kFail;
     PropertyValue value;
     status = store->GetValue(key, &value);
     if (Failed(status))
@@ -140,11 +146,9 @@ Status EndpointEnumerator::WriteEndpointProperty(int32_t index, const PropertyKe
     if (Failed(status))
         return status;
     Ref<PropertyStore> store;
-    status = endpoint->OpenPropertyStore(StoreAccess::kReadWrite, &store);
+    status = OpenStore(endpoint.Get(), StoreAccess::kReadWrite, &store);
     if (Failed(status))
         return status;
-    if (!store)
-        return kFail;
     return store->SetValue(key, value);
 }
 

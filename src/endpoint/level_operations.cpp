@@ -55,10 +55,20 @@ float Capped(const EndpointRecord& record, int32_t slot, int32_t channel, float 
 }
 
 // Sets a slot channel and, on success, keeps the level as the channel's current one.
-void SetAndKeep(EndpointRecord& record, int32_t slot, int32_t channel, float level) {
-    if (Succeeded(
-            SetInRange(record.levelControl[slot].Get(), static_cast<uint32_t>(channel), level)))
-        record.currentDb[slot][channel] = level;
+bool SetAndKeep(EndpointRecord& record, int32_t slot, int32_t channel, float level) {
+    if (Failed(SetInRange(record.levelControl[slot].Get(), static_cast<uint32_t>(channel), level)))
+        return false;
+    record.currentDb[slot][channel] = level;
+    return true;
+}
+
+bool IsSpeakerChannel(int32_t channel) {
+    return channel >= 0 && channel <= 7;
+}
+
+// Whether the slot has a level control and that control has the slot channel.
+bool HasLevel(const EndpointRecord& record, SlotChannel at) {
+    return record.levelControl[at.slot] && at.channel < record.channelCount[at.slot];
 }
 
 // Each channel of every slot from first to last at the level `toLevel` gives it.
@@ -143,25 +153,22 @@ Status EndpointControl::PrepareRenderLevels(float masterLevel, float channelLeve
 
 Status EndpointControl::RaiseChannelLevel(int32_t channel, float* newLevel) {
     EndpointRecord* record = RenderRecord();
-    if (record == nullptr || newLevel == nullptr || channel < 0 || channel > 7)
+    if (record == nullptr || newLevel == nullptr || !IsSpeakerChannel(channel))
         return kFail;
     const auto [slot, slotChannel] = kSpeakerSlots[channel];
-    if (!record->levelControl[slot] || slotChannel >= record->channelCount[slot])
+    if (!HasLevel(*record, kSpeakerSlots[channel]))
         return kOk;
-    float level = Capped(
+    const float level = Capped(
         *record, slot, slotChannel,
         record->currentDb[slot][slotChannel] + kRaiseSteps * record->stepDb[slot][slotChannel]);
-    if (Succeeded(SetInRange(record->levelControl[slot].Get(), static_cast<uint32_t>(slotChannel),
-                             level))) {
-        record->currentDb[slot][slotChannel] = level;
+    if (SetAndKeep(*record, slot, slotChannel, level))
         *newLevel = level;
-    }
     return kOk;
 }
 
 Status EndpointControl::GetChannelLevel(int32_t channel, float* level) {
     const EndpointRecord* record = RenderRecord();
-    if (record == nullptr || level == nullptr || channel < 0 || channel > 7)
+    if (record == nullptr || level == nullptr || !IsSpeakerChannel(channel))
         return kFail;
     const auto [slot, slotChannel] = kSpeakerSlots[channel];
     if (!record->levelControl[slot])
@@ -173,12 +180,11 @@ Status EndpointControl::GetChannelLevel(int32_t channel, float* level) {
 
 Status EndpointControl::SetChannelLevel(int32_t channel, float level) {
     EndpointRecord* record = RenderRecord();
-    if (record == nullptr || channel < 0 || channel > 7)
+    if (record == nullptr || !IsSpeakerChannel(channel))
         return kFail;
     const auto [slot, slotChannel] = kSpeakerSlots[channel];
-    if (!record->levelControl[slot] || slotChannel >= record->channelCount[slot])
-        return kOk;
-    SetAndKeep(*record, slot, slotChannel, Clamped(*record, slot, slotChannel, level));
+    if (HasLevel(*record, kSpeakerSlots[channel]))
+        SetAndKeep(*record, slot, slotChannel, Clamped(*record, slot, slotChannel, level));
     return kOk;
 }
 
@@ -204,12 +210,11 @@ Status EndpointControl::SetMasterLevels(float left, float right) {
 
 Status EndpointControl::RestoreChannelLevel(int32_t channel) {
     EndpointRecord* record = RenderRecord();
-    if (record == nullptr || channel < 0 || channel > 7)
+    if (record == nullptr || !IsSpeakerChannel(channel))
         return kFail;
     const auto [slot, slotChannel] = kSpeakerSlots[channel];
-    if (!record->levelControl[slot] || slotChannel >= record->channelCount[slot])
-        return kOk;
-    SetAndKeep(*record, slot, slotChannel, record->initialDb[slot][slotChannel]);
+    if (HasLevel(*record, kSpeakerSlots[channel]))
+        SetAndKeep(*record, slot, slotChannel, record->initialDb[slot][slotChannel]);
     return kOk;
 }
 
@@ -217,8 +222,7 @@ Status EndpointControl::RestoreMasterChannelLevel(int32_t masterChannel) {
     EndpointRecord* record = RenderRecord();
     if (record == nullptr)
         return kFail;
-    if (record->levelControl[kMasterSlot] && masterChannel >= 0 &&
-        masterChannel < record->channelCount[kMasterSlot])
+    if (masterChannel >= 0 && HasLevel(*record, {kMasterSlot, masterChannel}))
         SetAndKeep(*record, kMasterSlot, masterChannel,
                    record->initialDb[kMasterSlot][masterChannel]);
     return kOk;

@@ -1,6 +1,7 @@
 #include "endpoint/topology_walks.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace zelk {
 
@@ -90,15 +91,57 @@ Status StepToNext(Part* current, Side side, Ref<Part>* next) {
     return KindOf(next->Get());
 }
 
-// A part without the control leaves its slot empty.
-void TakeLevel(Part* part, Ref<VolumeLevelControl>* slot) {
+// The part's control of the slot's kind goes to the slot; a part without it leaves the slot empty.
+void Take(Part* part, Ref<VolumeLevelControl>* slot) {
     if (Failed(part->ActivateVolumeLevel(slot)))
         slot->Reset();
 }
 
-void TakeMute(Part* part, Ref<MuteControl>* slot) {
+void Take(Part* part, Ref<MuteControl>* slot) {
     if (Failed(part->ActivateMute(slot)))
         slot->Reset();
+}
+
+// Steps from *part to the next part on side, which becomes *part, and takes its control into slot.
+// kOk, kFalse for a Connector (the walk ends there), or the failure.
+template <class Control>
+Status StepAndTake(Ref<Part>* part, Side side, Ref<Control>* slot) {
+    Ref<Part> next;
+    Status status = StepToNext(part->Get(), side, &next);
+    if (status != kOk)
+        return status;
+    Take(next.Get(), slot);
+    *part = std::move(next);
+    return kOk;
+}
+
+// A Connector met on the way (kFalse) ends the walk with success; a failure ends it with itself.
+Status WalkEnd(Status status) {
+    return status == kFalse ? kOk : status;
+}
+
+// A channel volume, entry index of the master node's incoming list: its level control goes to
+// slot. kOk for a Subunit, kFalse for a Connector, or the failure.
+Status TakeChannelVolume(PartsList* inputs, int32_t index, Ref<VolumeLevelControl>* slot) {
+    Ref<Part> entry;
+    Status status = GetEntry(inputs, index, &entry);
+    if (Failed(status))
+        return status;
+    status = KindOf(entry.Get());
+    if (status != kOk)
+        return status;
+    Take(entry.Get(), slot);
+    return kOk;
+}
+
+// A mixer input: the entry's mute control goes to mute, the level control of the part after it
+// (entry 0 of its incoming list) to level. kOk, kFalse for a Connector on the way, or the failure.
+Status TakeMixerInput(Ref<Part> entry, Ref<MuteControl>* mute, Ref<VolumeLevelControl>* level) {
+    Status status = KindOf(entry.Get());
+    if (status != kOk)
+        return status;
+    Take(entry.Get(), mute);
+    return StepAndTake(&entry, Side::kIncoming, level);
 }
 
 // The common part of both render walks: master mute and master volume, and the master volume's
@@ -106,27 +149,26 @@ void TakeMute(Part* part, Ref<MuteControl>* slot) {
 Status WalkToMaster(EndpointEnumerator* enumerator, int32_t endpointIndex,
                     Ref<VolumeLevelControl>* levelControls, Ref<MuteControl>* muteControls,
                     int32_t* masterInputCount, Ref<PartsList>* inputs, int32_t* count) {
+    if (levelControls == nullptr || muteControls == nullptr || masterInputCount == nullptr)
+        return kFail;
     for (int32_t slot = 0; slot <= kLastMixerSlot; ++slot)
         levelControls[slot].Reset();
     muteControls[0].Reset();
 
-    Ref<Part> speaker;
+    // From the speaker connector to the master mute, then to the master volume.
+    Ref<Part> part;
     Status status =
-        OpenCodecPart(enumerator, DataFlow::kRender, endpointIndex, kNodeTypeSpeaker, &speaker);
+        OpenCodecPart(enumerator, DataFlow::kRender, endpointIndex, kNodeTypeSpeaker, &part);
     if (Failed(status))
         return status;
-    Ref<Part> mute;
-    status = StepToNext(speaker.Get(), Side::kIncoming, &mute);
+    status = StepAndTake(&part, Side::kIncoming, &muteControls[0]);
     if (status != kOk)
         return status;
-    TakeMute(mute.Get(), &muteControls[0]);
-    Ref<Part> master;
-    status = StepToNext(mute.Get(), Side::kIncoming, &master);
+    status = StepAndTake(&part, Side::kIncoming, &levelControls[0]);
     if (status != kOk)
         return status;
-    TakeLevel(master.Get(), &levelControls[0]);
 
-    status = Checked(master->EnumPartsIncoming(inputs), *inputs);
+    status = Checked(part->EnumPartsIncoming(inputs), *inputs);
     if (Failed(status))
         return status;
     uint32_t entries = 0;
@@ -143,31 +185,20 @@ Status WalkToMaster(EndpointEnumerator* enumerator, int32_t endpointIndex,
 Status WalkEightChannelTopology(EndpointEnumerator* enumerator, int32_t endpointIndex,
                                 Ref<VolumeLevelControl>* levelControls,
                                 Ref<MuteControl>* muteControls, int32_t* masterInputCount) {
-    if (levelControls == nullptr || muteControls == nullptr || masterInputCount == nullptr)
-        return kFail;
     Ref<PartsList> inputs;
     int32_t n = 0;
     Status status = WalkToMaster(enumerator, endpointIndex, levelControls, muteControls,
                                  masterInputCount, &inputs, &n);
-    if (status == kFalse)
-        return kOk;
-    if (Failed(status))
-        return status;
+    if (status != kOk)
+        return WalkEnd(status);
     if (n < 7)
         return kFail;
 
     // Front, Rear, Subwoofer, Center and Side are the last five entries.
     for (int32_t k = 1; k <= 5; ++k) {
-        Ref<Part> entry;
-        status = GetEntry(inputs.Get(), n - k, &entry);
-        if (Failed(status))
-            return status;
-        status = KindOf(entry.Get());
-        if (Failed(status))
-            return status;
-        if (status == kFalse)
-            return kOk;
-        TakeLevel(entry.Get(), &levelControls[k]);
+        status = TakeChannelVolume(inputs.Get(), n - k, &levelControls[k]);
+        if (status != kOk)
+            return WalkEnd(status);
     }
 
     Ref<Part> entry;
@@ -183,13 +214,8 @@ Status WalkEightChannelTopology(EndpointEnumerator* enumerator, int32_t endpoint
             if (Failed(GetEntry(inputs.Get(), n - k, &entry)))
                 return kOk;
         }
-        if (KindOf(entry.Get()) != kOk)
+        if (TakeMixerInput(entry, &muteControls[k], &levelControls[k]) != kOk)
             return kOk;
-        TakeMute(entry.Get(), &muteControls[k]);
-        Ref<Part> volume;
-        if (StepToNext(entry.Get(), Side::kIncoming, &volume) != kOk)
-            return kOk;
-        TakeLevel(volume.Get(), &levelControls[k]);
     }
     return kOk;
 }
@@ -197,29 +223,20 @@ Status WalkEightChannelTopology(EndpointEnumerator* enumerator, int32_t endpoint
 Status WalkSixChannelTopology(EndpointEnumerator* enumerator, int32_t endpointIndex,
                               Ref<VolumeLevelControl>* levelControls,
                               Ref<MuteControl>* muteControls, int32_t* masterInputCount) {
-    if (levelControls == nullptr || muteControls == nullptr || masterInputCount == nullptr)
-        return kFail;
     Ref<PartsList> inputs;
     int32_t n = 0;
     Status status = WalkToMaster(enumerator, endpointIndex, levelControls, muteControls,
                                  masterInputCount, &inputs, &n);
-    if (status == kFalse)
-        return kOk;
-    if (Failed(status))
-        return status;
+    if (status != kOk)
+        return WalkEnd(status);
     if (n != 9)
         return kFail;
 
     // Front, Rear, Subwoofer and Center are entries 8 to 5.
     for (int32_t slot = 1; slot <= 4; ++slot) {
-        Ref<Part> entry;
-        status = GetEntry(inputs.Get(), 9 - slot, &entry);
-        if (Failed(status))
-            return status;
-        status = KindOf(entry.Get());
+        status = TakeChannelVolume(inputs.Get(), 9 - slot, &levelControls[slot]);
         if (status != kOk)
-            return Failed(status) ? status : kOk;
-        TakeLevel(entry.Get(), &levelControls[slot]);
+            return WalkEnd(status);
     }
     // The mixer inputs are entries 4 to 1.
     for (int32_t slot = 5; slot <= 8; ++slot) {
@@ -227,15 +244,9 @@ Status WalkSixChannelTopology(EndpointEnumerator* enumerator, int32_t endpointIn
         status = GetEntry(inputs.Get(), 9 - slot, &entry);
         if (Failed(status))
             return status;
-        status = KindOf(entry.Get());
+        status = TakeMixerInput(entry, &muteControls[slot], &levelControls[slot]);
         if (status != kOk)
-            return Failed(status) ? status : kOk;
-        TakeMute(entry.Get(), &muteControls[slot]);
-        Ref<Part> volume;
-        status = StepToNext(entry.Get(), Side::kIncoming, &volume);
-        if (status != kOk)
-            return Failed(status) ? status : kOk;
-        TakeLevel(volume.Get(), &levelControls[slot]);
+            return WalkEnd(status);
     }
     return kOk;
 }
@@ -249,27 +260,18 @@ Status WalkMicrophoneTopology(EndpointEnumerator* enumerator, int32_t endpointIn
     levelControls[1].Reset();
     muteControls[0].Reset();
 
-    Ref<Part> microphone;
-    Status status = OpenCodecPart(enumerator, DataFlow::kCapture, endpointIndex,
-                                  kNodeTypeMicrophone, &microphone);
+    // From the microphone connector to the gain, the mute and the boost.
+    Ref<Part> part;
+    Status status =
+        OpenCodecPart(enumerator, DataFlow::kCapture, endpointIndex, kNodeTypeMicrophone, &part);
     if (Failed(status))
         return status;
-    Ref<Part> gain;
-    status = StepToNext(microphone.Get(), Side::kOutgoing, &gain);
-    if (status != kOk)
-        return Failed(status) ? status : kOk;
-    TakeLevel(gain.Get(), &levelControls[0]);
-    Ref<Part> mute;
-    status = StepToNext(gain.Get(), Side::kOutgoing, &mute);
-    if (status != kOk)
-        return Failed(status) ? status : kOk;
-    TakeMute(mute.Get(), &muteControls[0]);
-    Ref<Part> boost;
-    status = StepToNext(mute.Get(), Side::kOutgoing, &boost);
-    if (status != kOk)
-        return Failed(status) ? status : kOk;
-    TakeLevel(boost.Get(), &levelControls[1]);
-    return kOk;
+    status = StepAndTake(&part, Side::kOutgoing, &levelControls[0]);
+    if (status == kOk)
+        status = StepAndTake(&part, Side::kOutgoing, &muteControls[0]);
+    if (status == kOk)
+        status = StepAndTake(&part, Side::kOutgoing, &levelControls[1]);
+    return WalkEnd(status);
 }
 
 void ReadPartLevels(EndpointRecord* record) {
