@@ -56,5 +56,25 @@ TEST(VirtualClockTest, NestedAdvanceRunsDevicesOnlyAndMessagesCatchUpInOrder) {
                                              "block@25000", "tick@25000", "tick@30000"}));
 }
 
+TEST(VirtualClockTest, DeviceTasksOfOneInstantRunBackToBackAndSettleBeforeAnythingElse) {
+    VirtualClock clock;
+    std::vector<std::string> log;
+    auto note = [&](const char* what) { return [&log, what] { log.push_back(what); }; };
+    clock.SetSettleHook(note("settle"));
+    clock.Schedule(10'000, 0, Kind::kDevice, note("render"));
+    clock.Schedule(10'000, 0, Kind::kDevice, note("capture"));
+    clock.Schedule(10'000, 0, Kind::kMessage, note("timer"));
+    clock.Schedule(10'000, 0, Kind::kDevice, note("late block"));
+    clock.Schedule(20'000, 0, Kind::kDevice, note("next render"));
+    clock.Schedule(20'000, 0, Kind::kDevice, note("next capture"));
+    clock.AdvanceBy(30'000);
+    EXPECT_EQ(log, (std::vector<std::string>{"render", "capture", "settle", "timer", "settle",
+                                             "late block", "settle", "next render", "next capture",
+                                             "settle"}));
+    // Nothing ran since: an advance over nothing does not settle.
+    clock.AdvanceBy(10'000);
+    EXPECT_EQ(log.size(), 10u);
+}
+
 }  // namespace
 }  // namespace zelk::sim

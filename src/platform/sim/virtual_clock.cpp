@@ -11,9 +11,10 @@ int64_t VirtualClock::NowUs() const {
 
 VirtualClock::TaskId VirtualClock::Schedule(int64_t dueUs, int64_t periodUs, Kind kind,
                                             std::function<void()> task) {
+    auto run = std::make_shared<const std::function<void()>>(std::move(task));
     std::lock_guard lock(mutex_);
     TaskId id = nextId_++;
-    tasks_.emplace(id, Task{dueUs, periodUs, kind, nextOrder_++, std::move(task)});
+    tasks_.emplace(id, Task{dueUs, periodUs, kind, nextOrder_++, std::move(run)});
     return id;
 }
 
@@ -51,6 +52,18 @@ void VirtualClock::AdvanceBy(int64_t us) {
     AdvanceTo(target);
 }
 
+void VirtualClock::SettleLocked(std::unique_lock<std::mutex>& lock) {
+    if (!unsettled_)
+        return;
+    unsettled_ = false;
+    if (!settle_)
+        return;
+    const std::function<void()> settle = settle_;
+    lock.unlock();
+    settle();
+    lock.lock();
+}
+
 void VirtualClock::AdvanceTo(int64_t targetUs) {
     std::unique_lock lock(mutex_);
     ++depth_;
@@ -70,10 +83,17 @@ void VirtualClock::AdvanceTo(int64_t targetUs) {
         if (next == tasks_.end())
             break;
 
+        // Only device tasks of one instant run without a settle between them.
+        const bool device = next->second.kind == Kind::kDevice;
+        if (unsettled_ && !(device && lastWasDevice_ && next->second.dueUs <= nowUs_)) {
+            SettleLocked(lock);
+            continue;  // the settle may have scheduled or cancelled tasks
+        }
+
         Task& task = next->second;
         if (task.dueUs > nowUs_)
             nowUs_ = task.dueUs;
-        std::function<void()> run;
+        std::shared_ptr<const std::function<void()>> run;
         if (task.periodUs > 0) {
             run = task.run;
             task.dueUs += task.periodUs;
@@ -82,13 +102,16 @@ void VirtualClock::AdvanceTo(int64_t targetUs) {
             run = std::move(task.run);
             tasks_.erase(next);
         }
-        std::function<void()> settle = settle_;
+        // Marked before the task runs as well, for a nested advance inside it.
+        unsettled_ = true;
+        lastWasDevice_ = device;
         lock.unlock();
-        run();
-        if (settle)
-            settle();
+        (*run)();
         lock.lock();
+        unsettled_ = true;
+        lastWasDevice_ = device;
     }
+    SettleLocked(lock);
     if (targetUs > nowUs_)
         nowUs_ = targetUs;
     --depth_;

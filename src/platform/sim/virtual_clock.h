@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace zelk::sim {
@@ -11,8 +12,12 @@ namespace zelk::sim {
 // and AdvanceTo, so whatever is scheduled on it happens in one order, run after run.
 //
 // Tasks run on the thread that advances the clock, in time order; tasks due at the same moment run
-// in the order they were scheduled. After every task the settle hook runs (the simulated machine
-// waits there until its device and worker threads have handled what the task set off).
+// in the order they were scheduled. The settle hook (the simulated machine waits there until its
+// device and worker threads have handled what the tasks set off) runs whenever something could
+// observe those threads: before a message task and after it, before time moves on, and before an
+// advance returns. Device tasks due at the same moment therefore run back to back, and what each
+// sets off on other threads proceeds side by side; such a task must not look at what another
+// thread does with the work of the one before it.
 //
 // The clock may be advanced again from inside a task (a Sleep of the thread that drives it). Such a
 // nested advance runs device tasks only; message tasks (timer messages to a window) that fall due
@@ -43,8 +48,12 @@ class VirtualClock {
         int64_t periodUs;
         Kind kind;
         uint64_t order;
-        std::function<void()> run;
+        // Shared with a run in progress, so that a task may cancel itself.
+        std::shared_ptr<const std::function<void()>> run;
     };
+
+    // Runs the settle hook if a task ran since it last did; takes and gives back the lock.
+    void SettleLocked(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex mutex_;
     std::map<TaskId, Task> tasks_;
@@ -52,6 +61,9 @@ class VirtualClock {
     TaskId nextId_ = 1;
     uint64_t nextOrder_ = 0;
     int depth_ = 0;
+    // A task has run since the last settle, and whether it (the latest) was a device task.
+    bool unsettled_ = false;
+    bool lastWasDevice_ = false;
     std::function<void()> settle_;
 };
 
