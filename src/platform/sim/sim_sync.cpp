@@ -6,15 +6,23 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace zelk::sim {
 
 struct SimSync::Core {
     std::mutex mutex;
-    // Notified whenever busy or live falls.
+    // Notified when busy falls to what a settling thread waits for, and when live reaches 0.
     std::condition_variable changed;
     int32_t busy = 0;
     int32_t live = 0;
+    // Threads in Settle, by the busy count they wait for: 0, or 1 for a tracked thread itself.
+    int32_t settlers[2] = {0, 0};
+
+    // After busy or live fell, with mutex held: whether anyone waiting on changed is done now.
+    bool SomeoneDone() const {
+        return (busy == 0 && settlers[0] > 0) || (busy <= 1 && settlers[1] > 0) || live == 0;
+    }
 };
 
 namespace {
@@ -33,12 +41,36 @@ TrackedThread* CurrentTracked(const Core* core) {
     return tlsCurrent != nullptr && tlsCurrent->core == core ? tlsCurrent : nullptr;
 }
 
-// A thread blocked in Event::Wait. Lives on the waiting thread's stack.
+// What a thread blocked in Event::Wait sleeps on. Each thread has one for all its waits; the
+// thread that sets the event holds a reference while it wakes the waiter outside the core's lock,
+// so that the waiter, which may return as soon as it sees the grant, never takes it away under the
+// notification.
+struct Wake {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool granted = false;
+};
+
+std::shared_ptr<Wake> ThreadWake() {
+    thread_local std::shared_ptr<Wake> wake = std::make_shared<Wake>();
+    return wake;
+}
+
+// A thread blocked in Event::Wait. Lives on the waiting thread's stack; guarded by the core's
+// mutex.
 struct Waiter {
-    std::condition_variable wake;
+    std::shared_ptr<Wake> wake;
     bool granted = false;
     TrackedThread* thread = nullptr;
 };
+
+void Deliver(const std::shared_ptr<Wake>& wake) {
+    {
+        std::lock_guard lock(wake->mutex);
+        wake->granted = true;
+    }
+    wake->cv.notify_one();
+}
 
 class SimEvent : public zelk::Event {
   public:
@@ -46,19 +78,29 @@ class SimEvent : public zelk::Event {
         : core_(std::move(core)), manual_(manualReset), signalled_(initiallySet) {}
 
     void Set() override {
-        std::lock_guard lock(core_->mutex);
-        if (manual_) {
-            signalled_ = true;
-            for (Waiter* waiter : waiters_)
-                Grant(waiter);
-            waiters_.clear();
-        } else if (!waiters_.empty()) {
-            // An auto-reset event releases one waiter and stays unsignalled.
-            Grant(waiters_.front());
-            waiters_.pop_front();
-        } else {
-            signalled_ = true;
+        std::shared_ptr<Wake> one;
+        std::vector<std::shared_ptr<Wake>> all;
+        {
+            std::lock_guard lock(core_->mutex);
+            if (manual_) {
+                signalled_ = true;
+                for (Waiter* waiter : waiters_)
+                    all.push_back(Grant(waiter));
+                waiters_.clear();
+            } else if (!waiters_.empty()) {
+                // An auto-reset event releases one waiter and stays unsignalled.
+                one = Grant(waiters_.front());
+                waiters_.pop_front();
+            } else {
+                signalled_ = true;
+            }
         }
+        // The released threads already count as busy; they are woken outside the lock, so that
+        // none of them runs into the lock its waker still holds.
+        if (one)
+            Deliver(one);
+        for (const auto& wake : all)
+            Deliver(wake);
     }
 
     void Reset() override {
@@ -77,22 +119,43 @@ class SimEvent : public zelk::Event {
             return false;
 
         Waiter waiter;
+        waiter.wake = ThreadWake();
         waiter.thread = CurrentTracked(core_.get());
+        {
+            // Nobody grants a thread that is in no event's waiters.
+            std::lock_guard wakeLock(waiter.wake->mutex);
+            waiter.wake->granted = false;
+        }
         waiters_.push_back(&waiter);
+        bool notify = false;
         if (waiter.thread != nullptr) {
             waiter.thread->idle = true;
             --core_->busy;
+            notify = core_->SomeoneDone();
+        }
+        lock.unlock();
+        if (notify)
             core_->changed.notify_all();
-        }
-        auto granted = [&waiter] { return waiter.granted; };
-        if (timeoutMs == kWaitForever) {
-            waiter.wake.wait(lock, granted);
-        } else {
-            waiter.wake.wait_for(lock, std::chrono::milliseconds(timeoutMs), granted);
-        }
-        if (waiter.granted)
-            return true;  // Set has already counted the thread busy again
 
+        Wake& wake = *waiter.wake;
+        std::unique_lock wakeLock(wake.mutex);
+        auto granted = [&wake] { return wake.granted; };
+        if (timeoutMs == kWaitForever) {
+            wake.cv.wait(wakeLock, granted);
+            return true;  // Set has already counted the thread busy again
+        }
+        if (wake.cv.wait_for(wakeLock, std::chrono::milliseconds(timeoutMs), granted))
+            return true;
+        wakeLock.unlock();
+
+        lock.lock();
+        if (waiter.granted) {
+            // Set took the waiter just now and is on its way to wake it.
+            lock.unlock();
+            wakeLock.lock();
+            wake.cv.wait(wakeLock, granted);
+            return true;
+        }
         waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
         if (waiter.thread != nullptr) {
             waiter.thread->idle = false;
@@ -102,14 +165,15 @@ class SimEvent : public zelk::Event {
     }
 
   private:
-    // Called with the core's mutex held.
-    void Grant(Waiter* waiter) {
+    // Called with the core's mutex held: counts the waiter busy again and gives its wake to
+    // deliver once the lock is let go.
+    std::shared_ptr<Wake> Grant(Waiter* waiter) {
         waiter->granted = true;
         if (waiter->thread != nullptr && waiter->thread->idle) {
             waiter->thread->idle = false;
             ++core_->busy;
         }
-        waiter->wake.notify_one();
+        return waiter->wake;
     }
 
     std::shared_ptr<Core> core_;
@@ -137,6 +201,21 @@ class SimThread : public zelk::Thread {
   private:
     std::thread thread_;
 };
+
+// Takes one busy and one live thread off the count, as a thread ends or fails to start.
+void Leave(const std::shared_ptr<Core>& core, TrackedThread* tracked) {
+    bool notify;
+    {
+        std::lock_guard lock(core->mutex);
+        if (tracked != nullptr)
+            tracked->idle = true;
+        --core->busy;
+        --core->live;
+        notify = core->SomeoneDone();
+    }
+    if (notify)
+        core->changed.notify_all();
+}
 
 }  // namespace
 
@@ -170,19 +249,12 @@ std::unique_ptr<zelk::Thread> SimSync::StartThread(std::function<void()> body) {
         tlsCurrent = tracked.get();
         body();
         tlsCurrent = nullptr;
-        std::lock_guard lock(core->mutex);
-        tracked->idle = true;
-        --core->busy;
-        --core->live;
-        core->changed.notify_all();
+        Leave(core, tracked.get());
     };
     try {
         return std::make_unique<SimThread>(std::thread(std::move(run)));
     } catch (const std::system_error&) {
-        std::lock_guard lock(core_->mutex);
-        --core_->busy;
-        --core_->live;
-        core_->changed.notify_all();
+        Leave(core_, nullptr);
         return nullptr;
     }
 }
@@ -208,7 +280,11 @@ void SimSync::Sleep(uint32_t milliseconds) {
 void SimSync::Settle() {
     std::unique_lock lock(core_->mutex);
     const int32_t self = CurrentTracked(core_.get()) != nullptr ? 1 : 0;
+    if (core_->busy <= self)
+        return;
+    ++core_->settlers[self];
     core_->changed.wait(lock, [this, self] { return core_->busy <= self; });
+    --core_->settlers[self];
 }
 
 int32_t SimSync::BusyThreads() const {
