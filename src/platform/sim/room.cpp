@@ -14,9 +14,18 @@ double DbToAmplitude(float db) {
     return std::pow(10.0, static_cast<double>(db) / 20.0);
 }
 
+// Rounds to nearest, halves away from zero, and clamps to 16 bits.
 int16_t Clip16(double value) {
-    const double rounded = std::round(value);
-    return static_cast<int16_t>(std::clamp(rounded, -32768.0, 32767.0));
+    if (!(value > -32768.5))
+        return -32768;
+    if (value >= 32767.5)
+        return 32767;
+    // |value| < 2^15 here, so the fraction left after truncation is exact. Without branches: the
+    // fraction's side of one half is as good as random.
+    const auto whole = static_cast<int32_t>(value);
+    const double fraction = value - static_cast<double>(whole);
+    return static_cast<int16_t>(whole + static_cast<int32_t>(fraction >= 0.5) -
+                                static_cast<int32_t>(fraction <= -0.5));
 }
 
 bool IsFloat(const WaveFormatExtensible& format) {
@@ -79,32 +88,91 @@ uint32_t Room::ChannelMaskOf(const WaveFormatExtensible& format) {
     }
 }
 
-double Room::SampleValue(const WaveFormatExtensible& format, const uint8_t* sample) {
-    if (IsFloat(format)) {
+namespace {
+
+enum class SampleKind { kFloat32, kPcm8, kPcm16, kPcm24, kPcm32, kNone };
+
+SampleKind KindOf(const WaveFormatExtensible& format) {
+    if (IsFloat(format))
+        return SampleKind::kFloat32;
+    switch (format.wBitsPerSample) {
+        case 8:
+            return SampleKind::kPcm8;
+        case 16:
+            return SampleKind::kPcm16;
+        case 24:
+            return SampleKind::kPcm24;
+        case 32:
+            return SampleKind::kPcm32;
+        default:
+            return SampleKind::kNone;
+    }
+}
+
+template <SampleKind kind>
+double Decode(const uint8_t* sample) {
+    if constexpr (kind == SampleKind::kFloat32) {
         float value;
         std::memcpy(&value, sample, sizeof(value));
         return static_cast<double>(value);
+    } else if constexpr (kind == SampleKind::kPcm8) {
+        return (static_cast<int32_t>(sample[0]) - 128) / 128.0;
+    } else if constexpr (kind == SampleKind::kPcm16) {
+        const auto value = static_cast<int16_t>(sample[0] | (sample[1] << 8));
+        return value / 32768.0;
+    } else if constexpr (kind == SampleKind::kPcm24) {
+        // Sign-extend through the top byte of a 32-bit word.
+        const uint32_t bits = (static_cast<uint32_t>(sample[0]) << 8) |
+                              (static_cast<uint32_t>(sample[1]) << 16) |
+                              (static_cast<uint32_t>(sample[2]) << 24);
+        return static_cast<int32_t>(bits) / 2147483648.0;
+    } else if constexpr (kind == SampleKind::kPcm32) {
+        const uint32_t bits =
+            static_cast<uint32_t>(sample[0]) | (static_cast<uint32_t>(sample[1]) << 8) |
+            (static_cast<uint32_t>(sample[2]) << 16) | (static_cast<uint32_t>(sample[3]) << 24);
+        return static_cast<int32_t>(bits) / 2147483648.0;
+    } else {
+        return 0.0;
     }
-    switch (format.wBitsPerSample) {
-        case 8:
-            return (static_cast<int32_t>(sample[0]) - 128) / 128.0;
-        case 16: {
-            const auto value = static_cast<int16_t>(sample[0] | (sample[1] << 8));
-            return value / 32768.0;
-        }
-        case 24: {
-            // Sign-extend through the top byte of a 32-bit word.
-            const uint32_t bits = (static_cast<uint32_t>(sample[0]) << 8) |
-                                  (static_cast<uint32_t>(sample[1]) << 16) |
-                                  (static_cast<uint32_t>(sample[2]) << 24);
-            return static_cast<int32_t>(bits) / 2147483648.0;
-        }
-        case 32: {
-            const uint32_t bits =
-                static_cast<uint32_t>(sample[0]) | (static_cast<uint32_t>(sample[1]) << 8) |
-                (static_cast<uint32_t>(sample[2]) << 16) | (static_cast<uint32_t>(sample[3]) << 24);
-            return static_cast<int32_t>(bits) / 2147483648.0;
-        }
+}
+
+// The stream channels that reach the microphone, in ascending order, and how strongly.
+struct Reach {
+    uint32_t count = 0;
+    std::array<uint32_t, 32> offset{};  // of the channel's sample within a frame
+    std::array<double, 32> amplitude{};
+};
+
+// heard[j] += the sum over the reaching channels of sample × amplitude, for the 480 samples of a
+// step, each at frame floor(j × frameCount / 480).
+template <SampleKind kind>
+void Accumulate(const Reach& reach, const uint8_t* frames, uint32_t frameCount, uint32_t blockAlign,
+                double* heard) {
+    for (uint32_t j = 0; j < Room::kSamplesPerStep; ++j) {
+        const auto frame =
+            static_cast<size_t>(static_cast<uint64_t>(j) * frameCount / Room::kSamplesPerStep);
+        const uint8_t* at = frames + frame * blockAlign;
+        double sum = 0.0;
+        for (uint32_t i = 0; i < reach.count; ++i)
+            sum += Decode<kind>(at + reach.offset[i]) * reach.amplitude[i];
+        heard[j] += sum;
+    }
+}
+
+}  // namespace
+
+double Room::SampleValue(const WaveFormatExtensible& format, const uint8_t* sample) {
+    switch (KindOf(format)) {
+        case SampleKind::kFloat32:
+            return Decode<SampleKind::kFloat32>(sample);
+        case SampleKind::kPcm8:
+            return Decode<SampleKind::kPcm8>(sample);
+        case SampleKind::kPcm16:
+            return Decode<SampleKind::kPcm16>(sample);
+        case SampleKind::kPcm24:
+            return Decode<SampleKind::kPcm24>(sample);
+        case SampleKind::kPcm32:
+            return Decode<SampleKind::kPcm32>(sample);
         default:
             return 0.0;
     }
@@ -124,9 +192,11 @@ void Room::Play(int64_t step, const WaveFormatExtensible& format, const uint8_t*
     }
 
     std::lock_guard lock(mutex_);
-    // Each stream channel's speaker and the amplitude that reaches the microphone through it.
-    std::vector<double> reach(format.nChannels, 0.0);
+    // Each stream channel's speaker and the amplitude that reaches the microphone through it;
+    // channels that reach it with nothing are left out.
+    Reach reach;
     const uint32_t mask = ChannelMaskOf(format);
+    const uint32_t bytesPerSample = format.wBitsPerSample / 8u;
     uint16_t channel = 0;
     for (int32_t bit = 0; bit < 32 && channel < format.nChannels; ++bit) {
         if ((mask & (1u << bit)) == 0)
@@ -134,27 +204,42 @@ void Room::Play(int64_t step, const WaveFormatExtensible& format, const uint8_t*
         const int32_t speaker = SpeakerOfMaskBit(bit);
         if (speaker >= 0) {
             const auto k = static_cast<size_t>(speaker);
-            reach[channel] = amplitude[k] * options_.couplings[k];
+            const double through = amplitude[k] * options_.couplings[k];
+            if (through != 0.0) {
+                reach.offset[reach.count] = channel * bytesPerSample;
+                reach.amplitude[reach.count] = through;
+                ++reach.count;
+            }
         }
         ++channel;
     }
 
-    const uint32_t bytesPerSample = format.wBitsPerSample / 8u;
-    std::vector<double>& heard = heard_[step];
-    heard.resize(kSamplesPerStep, 0.0);
-    for (uint32_t j = 0; j < kSamplesPerStep; ++j) {
-        const auto frame =
-            static_cast<size_t>(static_cast<uint64_t>(j) * frameCount / kSamplesPerStep);
-        const uint8_t* at = frames + frame * format.nBlockAlign;
-        double sum = 0.0;
-        for (uint16_t c = 0; c < format.nChannels; ++c) {
-            if (reach[c] != 0.0)
-                sum += SampleValue(format, at + c * bytesPerSample) * reach[c];
+    double* heard = HeardAt(step);
+    if (reach.count > 0) {
+        const uint32_t align = format.nBlockAlign;
+        switch (KindOf(format)) {
+            case SampleKind::kFloat32:
+                Accumulate<SampleKind::kFloat32>(reach, frames, frameCount, align, heard);
+                break;
+            case SampleKind::kPcm8:
+                Accumulate<SampleKind::kPcm8>(reach, frames, frameCount, align, heard);
+                break;
+            case SampleKind::kPcm16:
+                Accumulate<SampleKind::kPcm16>(reach, frames, frameCount, align, heard);
+                break;
+            case SampleKind::kPcm24:
+                Accumulate<SampleKind::kPcm24>(reach, frames, frameCount, align, heard);
+                break;
+            case SampleKind::kPcm32:
+                Accumulate<SampleKind::kPcm32>(reach, frames, frameCount, align, heard);
+                break;
+            default:
+                Accumulate<SampleKind::kNone>(reach, frames, frameCount, align, heard);
+                break;
         }
-        heard[j] += sum;
     }
     // Nothing before step − latency can be heard any more.
-    heard_.erase(heard_.begin(), heard_.lower_bound(step - options_.latencyBlocks));
+    DropHeardBefore(step - options_.latencyBlocks);
 }
 
 void Room::Capture(int64_t step, int16_t* samples, uint32_t frameCount, uint16_t channels) {
@@ -163,17 +248,48 @@ void Room::Capture(int64_t step, int16_t* samples, uint32_t frameCount, uint16_t
         levels_.CapturePathDb(captureEndpoint_, &micDb) ? DbToAmplitude(micDb) : 0.0;
     std::lock_guard lock(mutex_);
     const int64_t heardStep = step - options_.latencyBlocks;
-    const auto found = heard_.find(heardStep);
-    const std::vector<double>* heard = found != heard_.end() ? &found->second : nullptr;
+    const double* heard = FindHeard(heardStep);
 
     const uint32_t frames = std::min(frameCount, kSamplesPerStep);
     for (uint32_t j = 0; j < frames; ++j) {
-        const double signal = heard != nullptr ? (*heard)[j] * kFullScale16 : 0.0;
+        const double signal = heard != nullptr ? heard[j] * kFullScale16 : 0.0;
         samples[j * channels] = Clip16(gain * (signal + NextNoise()));
         if (channels > 1)
             samples[j * channels + 1] = Clip16(gain * NextNoise());
     }
-    heard_.erase(heard_.begin(), heard_.lower_bound(heardStep));
+    DropHeardBefore(heardStep);
+}
+
+double* Room::HeardAt(int64_t step) {
+    auto at = std::lower_bound(heard_.begin(), heard_.end(), step,
+                               [](const HeardStep& entry, int64_t s) { return entry.step < s; });
+    if (at != heard_.end() && at->step == step)
+        return at->samples.data();
+    std::vector<double> samples;
+    if (!spare_.empty()) {
+        samples = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    samples.assign(kSamplesPerStep, 0.0);
+    at = heard_.insert(at, HeardStep{step, std::move(samples)});
+    return at->samples.data();
+}
+
+const double* Room::FindHeard(int64_t step) const {
+    for (const HeardStep& entry : heard_) {
+        if (entry.step == step)
+            return entry.samples.data();
+    }
+    return nullptr;
+}
+
+void Room::DropHeardBefore(int64_t step) {
+    auto end = heard_.begin();
+    while (end != heard_.end() && end->step < step) {
+        spare_.push_back(std::move(end->samples));
+        ++end;
+    }
+    heard_.erase(heard_.begin(), end);
 }
 
 void Room::SetCoupling(int32_t speakerChannel, double coupling) {

@@ -27,7 +27,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <vector>
 
@@ -87,7 +86,12 @@ class Room {
     RoomOptions options() const;
 
   private:
-    double NextNoise();  // called with mutex_ held
+    // Called with mutex_ held: what reached the microphone at step, created silent when new; the
+    // same if it is known, else null; and letting go of every step before one.
+    double* HeardAt(int64_t step);
+    const double* FindHeard(int64_t step) const;
+    void DropHeardBefore(int64_t step);
+    double NextNoise();
 
     const CodecLevels& levels_;
     const int32_t renderEndpoint_;
@@ -95,8 +99,14 @@ class Room {
     mutable std::mutex mutex_;
     RoomOptions options_;
     uint64_t noiseState_;
-    // What reached the microphone, per step, before its gain: fractions of full scale.
-    std::map<int64_t, std::vector<double>> heard_;
+    // What reached the microphone, per step, before its gain: fractions of full scale, in
+    // ascending steps (the latency's few). Buffers let go of are kept for the next steps.
+    struct HeardStep {
+        int64_t step;
+        std::vector<double> samples;
+    };
+    std::vector<HeardStep> heard_;
+    std::vector<std::vector<double>> spare_;
 };
 
 }  // namespace zelk::sim
