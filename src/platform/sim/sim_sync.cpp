@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -90,7 +89,7 @@ class SimEvent : public zelk::Event {
             } else if (!waiters_.empty()) {
                 // An auto-reset event releases one waiter and stays unsignalled.
                 one = Grant(waiters_.front());
-                waiters_.pop_front();
+                waiters_.erase(waiters_.begin());
             } else {
                 signalled_ = true;
             }
@@ -179,7 +178,8 @@ class SimEvent : public zelk::Event {
     std::shared_ptr<Core> core_;
     const bool manual_;
     bool signalled_;
-    std::deque<Waiter*> waiters_;
+    // In the order they came; rarely more than one, so a vector keeps its room between waits.
+    std::vector<Waiter*> waiters_;
 };
 
 class SimThread : public zelk::Thread {
