@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <functional>
 #include <string>
@@ -75,6 +77,11 @@ TEST_P(DetectorBlockTest, ExaminesOneBlockForTheArmedBand) {
     const int32_t flags[3] = {r.low, r.medium, r.high};
     for (int32_t band = 0; band < 3; ++band)
         EXPECT_EQ(flags[band], c.reached && band == c.band ? 1 : 0) << "band " << band;
+}
+
+// ctest lists a case by its name.
+void PrintTo(const BlockCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, DetectorBlockTest, ::testing::ValuesIn(kBlocks),

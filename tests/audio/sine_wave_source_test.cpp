@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -116,6 +118,11 @@ TEST_P(SineKindTest, WritesEveryChannelInTheKindsRange) {
     EXPECT_NEAR(highest, kind.highest, kind.tolerance);
     EXPECT_GE(lowest, kind.lowest);
     EXPECT_LE(highest, kind.highest);
+}
+
+// ctest lists a case by its name.
+void PrintTo(const KindCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +112,11 @@ TEST_P(SoxWaveFileTest, ReaderAgreesWithSox) {
     const uint8_t silence = bits == 8 ? 0x80 : 0x00;
     for (size_t i = expected.size(); i < data.size(); ++i)
         ASSERT_EQ(data[i], silence) << "byte " << i;
+}
+
+// ctest lists a case by its name.
+void PrintTo(const SoxCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -183,6 +185,11 @@ TEST_P(WaveFileLayoutTest, AcceptsOrRefusesTheLayout) {
     ASSERT_EQ(reader.Read(data.data(), layout.dataSize), kOk);
     EXPECT_EQ(data, Pattern(layout.dataSize));
     EXPECT_FALSE(reader.HasMoreData());
+}
+
+// ctest lists a case by its name.
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, WaveFileLayoutTest, ::testing::ValuesIn(kLayouts),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -201,6 +203,11 @@ TEST_P(RecorderFailureTest, FailsAndLeavesNothingOpen) {
     EXPECT_EQ(waveIn.Resets(), c.resets);
     EXPECT_EQ(sync.LiveThreads(), 0);
     EXPECT_EQ(sync.TimedOutWaits(), 0);
+}
+
+// ctest lists a case by its name.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, RecorderFailureTest, ::testing::ValuesIn(kFailures),

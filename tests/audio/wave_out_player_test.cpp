@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -186,6 +188,11 @@ TEST_P(PlayerLayoutTest, PlaysTheWholeStreamInBlocksOfTenMilliseconds) {
     }
 }
 
+// ctest lists a case by its name.
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, PlayerLayoutTest, ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -211,6 +218,11 @@ TEST_P(PlayerSkippedDeviceTest, TheCodecsNextDeviceIsOpened) {
     testing::AllowAllocations();
     EXPECT_EQ(waveOut.OpenedId(), 3u);
     player->Stop();
+}
+
+// ctest lists a case by its name.
+void PrintTo(const SkippedDeviceCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, PlayerSkippedDeviceTest, ::testing::ValuesIn(kSkippedDevices),
@@ -406,6 +418,11 @@ TEST_P(PlayerFailureTest, FailsWithItsMessageAndLeavesNothingOpen) {
     EXPECT_EQ(files.OpenStreams(), c.streamsLeftOpen);
     player->Stop();
     EXPECT_EQ(files.OpenStreams(), 0);
+}
+
+// ctest lists a case by its name.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, PlayerFailureTest, ::testing::ValuesIn(kFailures),
