@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace zelk::sim {
 
@@ -159,23 +160,30 @@ void Accumulate(const Reach& reach, const uint8_t* frames, uint32_t frameCount, 
     }
 }
 
+// Calls body with the sample kind as a compile-time constant, so that loops over samples are built
+// once per kind.
+template <class Body>
+auto WithSampleKind(SampleKind kind, Body&& body) {
+    switch (kind) {
+        case SampleKind::kFloat32:
+            return body(std::integral_constant<SampleKind, SampleKind::kFloat32>{});
+        case SampleKind::kPcm8:
+            return body(std::integral_constant<SampleKind, SampleKind::kPcm8>{});
+        case SampleKind::kPcm16:
+            return body(std::integral_constant<SampleKind, SampleKind::kPcm16>{});
+        case SampleKind::kPcm24:
+            return body(std::integral_constant<SampleKind, SampleKind::kPcm24>{});
+        case SampleKind::kPcm32:
+            return body(std::integral_constant<SampleKind, SampleKind::kPcm32>{});
+        default:
+            return body(std::integral_constant<SampleKind, SampleKind::kNone>{});
+    }
+}
+
 }  // namespace
 
 double Room::SampleValue(const WaveFormatExtensible& format, const uint8_t* sample) {
-    switch (KindOf(format)) {
-        case SampleKind::kFloat32:
-            return Decode<SampleKind::kFloat32>(sample);
-        case SampleKind::kPcm8:
-            return Decode<SampleKind::kPcm8>(sample);
-        case SampleKind::kPcm16:
-            return Decode<SampleKind::kPcm16>(sample);
-        case SampleKind::kPcm24:
-            return Decode<SampleKind::kPcm24>(sample);
-        case SampleKind::kPcm32:
-            return Decode<SampleKind::kPcm32>(sample);
-        default:
-            return 0.0;
-    }
+    return WithSampleKind(KindOf(format), [sample](auto kind) { return Decode<kind()>(sample); });
 }
 
 void Room::Play(int64_t step, const WaveFormatExtensible& format, const uint8_t* frames,
@@ -216,27 +224,9 @@ void Room::Play(int64_t step, const WaveFormatExtensible& format, const uint8_t*
 
     double* heard = HeardAt(step);
     if (reach.count > 0) {
-        const uint32_t align = format.nBlockAlign;
-        switch (KindOf(format)) {
-            case SampleKind::kFloat32:
-                Accumulate<SampleKind::kFloat32>(reach, frames, frameCount, align, heard);
-                break;
-            case SampleKind::kPcm8:
-                Accumulate<SampleKind::kPcm8>(reach, frames, frameCount, align, heard);
-                break;
-            case SampleKind::kPcm16:
-                Accumulate<SampleKind::kPcm16>(reach, frames, frameCount, align, heard);
-                break;
-            case SampleKind::kPcm24:
-                Accumulate<SampleKind::kPcm24>(reach, frames, frameCount, align, heard);
-                break;
-            case SampleKind::kPcm32:
-                Accumulate<SampleKind::kPcm32>(reach, frames, frameCount, align, heard);
-                break;
-            default:
-                Accumulate<SampleKind::kNone>(reach, frames, frameCount, align, heard);
-                break;
-        }
+        WithSampleKind(KindOf(format), [&](auto kind) {
+            Accumulate<kind()>(reach, frames, frameCount, format.nBlockAlign, heard);
+        });
     }
     // Nothing before step − latency can be heard any more.
     DropHeardBefore(step - options_.latencyBlocks);
