@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace zelk::sim {
@@ -101,6 +102,47 @@ MmResult QueryName(const std::vector<SimWaveDeviceInfo>& devices, uint32_t devic
     std::copy(text.begin(), text.end(), name);
     name[text.size()] = u'\0';
     return kMmNoError;
+}
+
+WaveDeviceList::WaveDeviceList(WaveStream::Direction direction, VirtualClock& clock, SimSync& sync,
+                               std::vector<SimWaveDeviceInfo> devices)
+    : direction_(direction),
+      clock_(clock),
+      sync_(sync),
+      devices_(std::move(devices)),
+      opens_(devices_.size(), 0) {}
+
+MmResult WaveDeviceList::Open(uint32_t deviceId, const WaveFormatExtensible& format,
+                              WaveCallback callback, void* instance, bool hasOutput,
+                              std::shared_ptr<WaveStream>* stream) {
+    if (deviceId >= devices_.size())
+        return kMmBadDeviceId;
+    if (!hasOutput || callback == nullptr)
+        return kMmInvalidParam;
+    if (const MmResult fault = faults_->Take(WaveOp::kOpen); fault != kMmNoError)
+        return fault;
+    const SimWaveDeviceInfo& info = devices_[deviceId];
+    const bool render = direction_ == WaveStream::Direction::kRender;
+    const MmResult checked = render ? CheckRenderFormat(format, info.maxChannels)
+                                    : CheckCaptureFormat(format, info.maxChannels);
+    if (checked != kMmNoError)
+        return checked;
+
+    WaveStream::Setup setup;
+    setup.direction = direction_;
+    setup.clock = &clock_;
+    setup.sync = &sync_;
+    setup.room = info.room;
+    setup.format = format;
+    setup.callback = callback;
+    setup.instance = instance;
+    setup.faults = faults_;
+    setup.openCount = openCount_;
+    if (render && !info.dumpPrefix.empty()) {
+        std::lock_guard lock(opensMutex_);
+        setup.dumpPath = info.dumpPrefix + "-" + std::to_string(++opens_[deviceId]) + ".wav";
+    }
+    return WaveStream::Open(setup, stream);
 }
 
 WaveStream::WaveStream(const Setup& setup)

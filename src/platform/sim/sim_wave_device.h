@@ -1,8 +1,9 @@
 #pragma once
 
 // What the simulated wave-out and wave-in devices share: the description of a device, injected
-// failures, and one open stream with its queue of blocks, its 10 ms step on the clock and the
-// device thread that hands finished blocks back through the callback.
+// failures, one open stream with its queue of blocks, its 10 ms step on the clock and the device
+// thread that hands finished blocks back through the callback, the handle on a stream, and the
+// list of devices of one direction that opens streams.
 //
 // A stream steps on the clock's 10 ms grid (a device task due at every multiple of 10 ms from the
 // open on). At each step a render stream takes the oldest queued block, plays it into the room and
@@ -20,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/room.h"
@@ -156,6 +158,97 @@ class WaveStream : public std::enable_shared_from_this<WaveStream> {
     std::vector<uint8_t> frames_;
     std::vector<int16_t> samples_;
     WavDump dump_;
+};
+
+// The devices of one direction: their descriptions, the failures planned on them, the streams open
+// now, and opening a stream after the platform's checks.
+class WaveDeviceList {
+  public:
+    WaveDeviceList(WaveStream::Direction direction, VirtualClock& clock, SimSync& sync,
+                   std::vector<SimWaveDeviceInfo> devices);
+
+    // Bad device id: 2; no output location (hasOutput false) or callback: 11; a format the device
+    // cannot take: 32. A render stream on a device with a dump prefix is written to the device's
+    // next dump file.
+    MmResult Open(uint32_t deviceId, const WaveFormatExtensible& format, WaveCallback callback,
+                  void* instance, bool hasOutput, std::shared_ptr<WaveStream>* stream);
+
+    void FailNext(WaveOp op, MmResult result, uint32_t skip) {
+        faults_->FailNext(op, result, skip);
+    }
+    int32_t OpenStreams() const { return openCount_->load(); }
+    const std::vector<SimWaveDeviceInfo>& devices() const { return devices_; }
+
+  private:
+    const WaveStream::Direction direction_;
+    VirtualClock& clock_;
+    SimSync& sync_;
+    const std::vector<SimWaveDeviceInfo> devices_;
+    std::mutex opensMutex_;
+    std::vector<uint32_t> opens_;  // per device, for the dump file names
+    std::shared_ptr<WaveFaults> faults_ = std::make_shared<WaveFaults>();
+    std::shared_ptr<std::atomic<int32_t>> openCount_ = std::make_shared<std::atomic<int32_t>>(0);
+};
+
+// The handle the engine holds on an open stream (Device: zelk::WaveOutDevice or
+// zelk::WaveInDevice); the direction adds its queueing calls. A handle dropped without Close
+// returns the stream's blocks and closes it.
+template <class Device>
+class SimStreamDevice : public Device {
+  public:
+    using Interface = Device;
+    explicit SimStreamDevice(std::shared_ptr<WaveStream> stream) : stream_(std::move(stream)) {}
+    ~SimStreamDevice() override { stream_->Abandon(); }
+    SimStreamDevice(const SimStreamDevice&) = delete;
+    SimStreamDevice& operator=(const SimStreamDevice&) = delete;
+
+    MmResult Prepare(WaveHeader* header) override { return stream_->Prepare(header); }
+    MmResult Unprepare(WaveHeader* header) override { return stream_->Unprepare(header); }
+    MmResult Reset() override { return stream_->Reset(); }
+    MmResult Close() override { return stream_->Close(); }
+
+  protected:
+    const std::shared_ptr<WaveStream> stream_;
+};
+
+// A device list of one direction as the platform's interface (Interface: zelk::WaveOut or
+// zelk::WaveIn), handing out Handle (a SimStreamDevice) for each stream it opens.
+template <class Interface, class Handle>
+class SimWaveDevices : public Interface {
+  public:
+    uint32_t GetDeviceCount() override { return static_cast<uint32_t>(list_.devices().size()); }
+    MmResult QueryInterfaceSize(uint32_t deviceId, uint32_t* bytes) override {
+        return QueryNameSize(list_.devices(), deviceId, bytes);
+    }
+    MmResult QueryInterfaceName(uint32_t deviceId, char16_t* name, uint32_t bytes) override {
+        return QueryName(list_.devices(), deviceId, name, bytes);
+    }
+    MmResult Open(uint32_t deviceId, const WaveFormatExtensible& format, WaveCallback callback,
+                  void* instance, std::unique_ptr<typename Handle::Interface>* device) override {
+        std::shared_ptr<WaveStream> stream;
+        const MmResult result =
+            list_.Open(deviceId, format, callback, instance, device != nullptr, &stream);
+        if (result == kMmNoError)
+            *device = std::make_unique<Handle>(std::move(stream));
+        return result;
+    }
+
+    // The skip+1-th next call of op on any device of this list fails with result.
+    void FailNext(WaveOp op, MmResult result, uint32_t skip = 0) {
+        list_.FailNext(op, result, skip);
+    }
+    // Devices opened and not yet closed.
+    int32_t OpenStreams() const { return list_.OpenStreams(); }
+    const std::vector<SimWaveDeviceInfo>& devices() const { return list_.devices(); }
+
+  protected:
+    // Device threads are started through sync; the devices step on clock.
+    SimWaveDevices(WaveStream::Direction direction, VirtualClock& clock, SimSync& sync,
+                   std::vector<SimWaveDeviceInfo> devices)
+        : list_(direction, clock, sync, std::move(devices)) {}
+
+  private:
+    WaveDeviceList list_;
 };
 
 }  // namespace zelk::sim

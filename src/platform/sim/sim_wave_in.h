@@ -4,9 +4,7 @@
 // block per 10 ms of the clock with what its room's microphone recorded and returns it through the
 // callback on the device's own thread.
 
-#include <atomic>
-#include <cstdint>
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/sim_sync.h"
@@ -16,28 +14,18 @@
 
 namespace zelk::sim {
 
-class SimWaveIn : public zelk::WaveIn {
+// A handle on an open wave-in stream.
+class SimWaveInDevice : public SimStreamDevice<zelk::WaveInDevice> {
   public:
-    SimWaveIn(VirtualClock& clock, SimSync& sync, std::vector<SimWaveDeviceInfo> devices);
-    SimWaveIn(const SimWaveIn&) = delete;
-    SimWaveIn& operator=(const SimWaveIn&) = delete;
+    using SimStreamDevice::SimStreamDevice;
+    MmResult AddBuffer(WaveHeader* header) override { return stream_->Queue(header); }
+    MmResult Start() override { return stream_->Start(); }
+};
 
-    uint32_t GetDeviceCount() override;
-    MmResult QueryInterfaceSize(uint32_t deviceId, uint32_t* bytes) override;
-    MmResult QueryInterfaceName(uint32_t deviceId, char16_t* name, uint32_t bytes) override;
-    MmResult Open(uint32_t deviceId, const WaveFormatExtensible& format, WaveCallback callback,
-                  void* instance, std::unique_ptr<WaveInDevice>* device) override;
-
-    void FailNext(WaveOp op, MmResult result, uint32_t skip = 0);
-    int32_t OpenStreams() const { return openCount_->load(); }
-    const std::vector<SimWaveDeviceInfo>& devices() const { return devices_; }
-
-  private:
-    VirtualClock& clock_;
-    SimSync& sync_;
-    const std::vector<SimWaveDeviceInfo> devices_;
-    std::shared_ptr<WaveFaults> faults_ = std::make_shared<WaveFaults>();
-    std::shared_ptr<std::atomic<int32_t>> openCount_ = std::make_shared<std::atomic<int32_t>>(0);
+class SimWaveIn : public SimWaveDevices<zelk::WaveIn, SimWaveInDevice> {
+  public:
+    SimWaveIn(VirtualClock& clock, SimSync& sync, std::vector<SimWaveDeviceInfo> devices)
+        : SimWaveDevices(WaveStream::Direction::kCapture, clock, sync, std::move(devices)) {}
 };
 
 }  // namespace zelk::sim
