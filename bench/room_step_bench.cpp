@@ -1,5 +1,6 @@
 // CPU time of the room's part of one 10 ms step on the clock's thread: an eight-channel 16-bit
-// block played through the codec's levels, and a two-channel block recorded from the microphone.
+// block played through the codec's levels, a two-channel block recorded from the microphone, and
+// reading those levels from the simulated codec.
 
 #include <benchmark/benchmark.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "platform/sim/room.h"
+#include "platform/sim/sim_codec_builder.h"
 
 namespace zelk {
 namespace {
@@ -61,8 +63,20 @@ void BM_RoomCapture(benchmark::State& state) {
     }
 }
 
+// The levels the room reads from the codec at each step: every speaker's path and the microphone's.
+void BM_CodecPathLevels(benchmark::State& state) {
+    auto audio = sim::BuildDefaultPc();
+    for (auto _ : state) {
+        float db = 0.0f;
+        for (int32_t speaker = 0; speaker < sim::RoomOptions::kSpeakers; ++speaker)
+            benchmark::DoNotOptimize(audio->RenderPathDb(0, speaker, &db));
+        benchmark::DoNotOptimize(audio->CapturePathDb(0, &db));
+    }
+}
+
 BENCHMARK(BM_RoomPlay)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoomCapture)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CodecPathLevels)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace zelk

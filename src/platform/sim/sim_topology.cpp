@@ -306,9 +306,13 @@ Status SimTopology::GetConnector(uint32_t index, Ref<Connector>* connector) {
 }
 
 SimPart* SimTopology::FindPart(const std::string& name) const {
-    std::string full = prefix_ + "." + name;
+    // Parts are named "<prefix>.<name>"; compared piece by piece, so that the room's reading of
+    // the levels at every step builds no string.
+    const size_t length = prefix_.size() + 1 + name.size();
     for (const auto& part : parts_) {
-        if (part->name() == full)
+        const std::string& full = part->name();
+        if (full.size() == length && full.compare(0, prefix_.size(), prefix_) == 0 &&
+            full[prefix_.size()] == '.' && full.compare(prefix_.size() + 1, name.size(), name) == 0)
             return part.get();
     }
     return nullptr;
