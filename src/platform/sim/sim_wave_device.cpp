@@ -315,6 +315,9 @@ void WaveStream::Step() {
             return;
         WaveHeader* header = queue_.front();
         queue_.pop_front();
+        // Woken first: a device thread takes a while to come up, and finds the block returned
+        // once this lock is let go.
+        wake_->Set();
         if (setup_.direction == Direction::kRender) {
             PlayBlock(step, *header);
         } else {
@@ -322,7 +325,6 @@ void WaveStream::Step() {
         }
         ReturnLocked(header);
     }
-    wake_->Set();
 }
 
 void WaveStream::PlayBlock(int64_t step, const WaveHeader& header) {
