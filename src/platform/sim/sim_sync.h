@@ -9,7 +9,9 @@
 // once its body has returned; it is busy otherwise. Settle() returns when every tracked thread is
 // idle, and is installed as the clock's settle hook, so that each step of the clock completes only
 // once the device and worker threads have dealt with what the step set off. Event::Set marks the
-// waiters it releases busy at once, under the same lock, so a wake-up in flight always counts.
+// waiters it releases busy at once, under the same lock, so a wake-up in flight always counts; it
+// wakes them once it has let go of that lock. A settling thread is woken only when the count it
+// waits for is reached.
 //
 // Event::Wait's timeout is real time in both modes. Sleep in virtual time advances the clock when
 // called from a thread that is not tracked (the thread that drives the clock); a tracked thread
