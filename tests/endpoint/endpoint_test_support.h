@@ -16,20 +16,22 @@ namespace zelk::test {
 
 inline constexpr Status kInjected = static_cast<Status>(0x8007001Fu);
 
-// The full name of the part behind each level (or mute) slot of a record, "" for an empty slot.
-inline std::vector<std::string> LevelSlotParts(const sim::SimAudioSystem& system,
-                                               const EndpointRecord& record) {
+// The full name of the part whose control (level or mute, as `controlOf` picks it) each slot of
+// a record holds, "" for an empty slot and "?" for a control no part owns.
+template <class Control, class ControlOf>
+std::vector<std::string> SlotParts(const sim::SimAudioSystem& system,
+                                   const Ref<Control> (&slots)[kPartSlots], ControlOf controlOf) {
     std::vector<std::string> names(kPartSlots);
     for (int32_t slot = 0; slot < kPartSlots; ++slot) {
-        VolumeLevelControl* control = record.levelControl[slot].Get();
+        Control* control = slots[slot].Get();
         if (control == nullptr)
             continue;
         names[static_cast<size_t>(slot)] = "?";
         for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
             for (int32_t i = 0; i < system.EndpointCount(flow); ++i) {
                 for (const auto& part : system.Endpoint(flow, i)->topology().parts()) {
-                    if (part->level() != nullptr &&
-                        static_cast<VolumeLevelControl*>(part->level()) == control)
+                    auto* owned = controlOf(*part);
+                    if (owned != nullptr && static_cast<Control*>(owned) == control)
                         names[static_cast<size_t>(slot)] = part->name();
                 }
             }
@@ -38,25 +40,14 @@ inline std::vector<std::string> LevelSlotParts(const sim::SimAudioSystem& system
     return names;
 }
 
+inline std::vector<std::string> LevelSlotParts(const sim::SimAudioSystem& system,
+                                               const EndpointRecord& record) {
+    return SlotParts(system, record.levelControl, [](const auto& part) { return part.level(); });
+}
+
 inline std::vector<std::string> MuteSlotParts(const sim::SimAudioSystem& system,
                                               const EndpointRecord& record) {
-    std::vector<std::string> names(kPartSlots);
-    for (int32_t slot = 0; slot < kPartSlots; ++slot) {
-        MuteControl* control = record.muteControl[slot].Get();
-        if (control == nullptr)
-            continue;
-        names[static_cast<size_t>(slot)] = "?";
-        for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
-            for (int32_t i = 0; i < system.EndpointCount(flow); ++i) {
-                for (const auto& part : system.Endpoint(flow, i)->topology().parts()) {
-                    if (part->mute() != nullptr &&
-                        static_cast<MuteControl*>(part->mute()) == control)
-                        names[static_cast<size_t>(slot)] = part->name();
-                }
-            }
-        }
-    }
-    return names;
+    return SlotParts(system, record.muteControl, [](const auto& part) { return part.mute(); });
 }
 
 // Builds the 16 slot names from (slot, name) pairs; every other slot is empty.

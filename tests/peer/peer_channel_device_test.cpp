@@ -12,6 +12,7 @@
 #include "engine/calibration_engine.h"
 #include "peer/peer_channel.h"
 #include "peer/peer_messages.h"
+#include "peer/peer_window.h"
 #include "platform/core_audio.h"
 #include "platform/sim/sim_pc.h"
 #include "platform/sim/sim_windowing.h"
@@ -20,24 +21,8 @@
 namespace zelk {
 namespace {
 
-struct Reply {
-    uint32_t message;
-    uint32_t wParam;
-    int32_t lParam;
-    bool operator==(const Reply&) const = default;
-    friend void PrintTo(const Reply& r, std::ostream* os) {
-        *os << "{" << r.message << ", " << r.wParam << ", " << r.lParam << "}";
-    }
-};
-
-class PeerWindow : public WindowHandler {
-  public:
-    intptr_t OnMessage(uint32_t message, uint32_t wParam, int32_t lParam) override {
-        replies.push_back({message, wParam, lParam});
-        return 0;
-    }
-    std::vector<Reply> replies;
-};
+using test::PeerWindow;
+using test::Reply;
 
 // What the dialog does with the channel's messages: commands to the channel, timer messages to
 // the engine's tick and then the progress forwarding.

@@ -8,6 +8,7 @@
 
 #include "engine/calibration_engine.h"
 #include "peer/peer_messages.h"
+#include "peer/peer_window.h"
 #include "platform/core_audio.h"
 #include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_windowing.h"
@@ -28,24 +29,8 @@ class NoAudio : public CoreAudio {
     int lookups = 0;
 };
 
-struct Reply {
-    uint32_t message;
-    uint32_t wParam;
-    int32_t lParam;
-    bool operator==(const Reply&) const = default;
-    friend void PrintTo(const Reply& r, std::ostream* os) {
-        *os << "{" << r.message << ", " << r.wParam << ", " << r.lParam << "}";
-    }
-};
-
-class PeerWindow : public WindowHandler {
-  public:
-    intptr_t OnMessage(uint32_t message, uint32_t wParam, int32_t lParam) override {
-        replies.push_back({message, wParam, lParam});
-        return 0;
-    }
-    std::vector<Reply> replies;
-};
+using test::PeerWindow;
+using test::Reply;
 
 class IgnoreAll : public WindowHandler {
   public:
