@@ -1,10 +1,22 @@
-# Warnings are errors on every compiler we build with.
+# Warnings on every compiler we build with. The presets and the test command make them errors; a
+# plain build leaves that off, so a newer compiler's new warning does not break a user's build.
+option(ZELK_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+
+# Compilations go through ccache when it is installed.
+find_program(ZELK_CCACHE ccache)
+if(ZELK_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${ZELK_CCACHE})
+endif()
+
 function(zelk_warnings target)
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "INTERFACE_LIBRARY")
         return()
     endif()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wconversion -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wconversion)
+    if(ZELK_WARNINGS_AS_ERRORS)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
 endfunction()
 
 # One library per source folder. The folder's .cpp files are picked up as they are added.

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-i686 sox clang-format python3)
+          g++-mingw-w64-i686 sox clang-format python3 nlohmann-json3-dev ccache)
 
 missing=()
 for p in "${packages[@]}"; do
