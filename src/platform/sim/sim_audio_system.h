@@ -37,6 +37,8 @@ class SimAudioSystem final : public CoreAudio {
     Status CreateDeviceEnumerator(Ref<AudioDeviceEnumerator>* enumerator) override;
 
     SimFaults& Faults() { return context_.faults; }
+    // Grows with every change of a level, a mute state or a property value (sim_context.h).
+    uint64_t StateChanges() const { return context_.stateChanges.load(); }
 
     // Live references of one kind, and of all kinds together.
     int64_t LiveRefs(SimKind kind) const { return context_.refs.Live(kind); }

@@ -70,8 +70,13 @@ struct SimContext {
     // Every object of the machine, in the order they were made (filled while the machine is
     // built, read-only afterwards).
     std::vector<const SimObject*> objects;
+    // Counts the changes of that state, through the platform interface or the model's side, so
+    // that a watcher (the state file) can tell whether anything changed since it last looked
+    // without a callback under the lock.
+    std::atomic<uint64_t> stateChanges{0};
 
     void Register(const SimObject* object) { objects.push_back(object); }
+    void StateChanged() { stateChanges.fetch_add(1, std::memory_order_relaxed); }
 };
 
 }  // namespace zelk::sim

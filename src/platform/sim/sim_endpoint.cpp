@@ -99,6 +99,7 @@ const PropertyValue* SimEndpoint::FindPropertyLocked(const PropertyKey& key) con
 }
 
 void SimEndpoint::ChangePropertyLocked(const PropertyKey& key, const PropertyValue& value) {
+    context()->StateChanged();
     for (auto& [storedKey, stored] : properties_) {
         if (storedKey == key) {
             stored = value;

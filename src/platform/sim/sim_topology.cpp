@@ -46,6 +46,7 @@ Status SimVolumeLevel::SetLevel(uint32_t channel, float levelDb) {
     if (!(levelDb >= design.minDb && levelDb <= design.maxDb))
         return kInvalidArg;
     design.levelDb = levelDb;
+    context()->StateChanged();
     return kOk;
 }
 
@@ -71,6 +72,7 @@ bool SimVolumeLevel::ChangeChannel(uint32_t channel, const ChannelDesign& design
     if (channel >= channels_.size())
         return false;
     channels_[channel] = design;
+    context()->StateChanged();
     return true;
 }
 
@@ -92,6 +94,7 @@ Status SimMute::SetMute(bool muted) {
         return status;
     std::lock_guard lock(context()->state);
     muted_ = muted;
+    context()->StateChanged();
     return kOk;
 }
 
@@ -103,6 +106,7 @@ bool SimMute::Muted() const {
 void SimMute::ChangeMuted(bool muted) {
     std::lock_guard lock(context()->state);
     muted_ = muted;
+    context()->StateChanged();
 }
 
 SimPartsList::SimPartsList(SimContext* context, std::string name)
