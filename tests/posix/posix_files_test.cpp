@@ -1,10 +1,14 @@
 #include "platform/posix/posix_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -173,6 +177,56 @@ TEST_F(PosixFilesTest, WriteFailsWhereTheFileCannotBeWritten) {
     // A folder in the file's place cannot be read or replaced.
     fs::create_directories(dir_ / "folder.ini");
     EXPECT_FALSE(files_.WriteIniString("S", "k", "v", (dir_ / "folder.ini").c_str()));
+}
+
+// A disk that fills up after `room` bytes: writes beyond it fail with ENOSPC.
+posix::WriteFunction DiskWithRoom(size_t room) {
+    auto left = std::make_shared<size_t>(room);
+    return [left](int fd, const void* data, size_t size) -> ssize_t {
+        if (*left == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const size_t now = std::min(size, *left);
+        *left -= now;
+        return ::write(fd, data, now);
+    };
+}
+
+class PosixFilesFullDiskTest : public PosixFilesTest,
+                               public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(PosixFilesFullDiskTest, AWriteCutShortLeavesThePreviousFileAsItWas) {
+    const std::string before =
+        "; kept\r\n[QORSqaltor]\r\nqaltoOK=1\r\nFL_L=40\r\n[Other]\r\nx=y\r\n";
+    WriteFile(ini_, before);
+    PosixFiles fullDisk(DiskWithRoom(GetParam()));
+    EXPECT_FALSE(fullDisk.WriteIniString("QORSqaltor", "FL_L", "41", ini_.c_str()));
+    EXPECT_FALSE(fullDisk.WriteIniString("New", "k", "v", ini_.c_str()));
+    EXPECT_EQ(ReadFile(ini_), before);
+    // No temporary file is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    // With room on the disk the same writes go through.
+    ASSERT_TRUE(files_.WriteIniString("QORSqaltor", "FL_L", "41", ini_.c_str()));
+    EXPECT_EQ(Read("qorsqaltor", "fl_l"), "41");
+}
+
+// Nothing, one byte, part of a line, and all but the last byte of the new file.
+INSTANTIATE_TEST_SUITE_P(CutAfter, PosixFilesFullDiskTest, ::testing::Values(0u, 1u, 20u, 54u));
+
+TEST_F(PosixFilesTest, AFailedFirstWriteCreatesNoFile) {
+    PosixFiles fullDisk(DiskWithRoom(3));
+    EXPECT_FALSE(fullDisk.WriteIniString("S", "k", "v", ini_.c_str()));
+    EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(PosixFilesTest, AReplacedFileKeepsItsPermissions) {
+    WriteFile(ini_, "[S]\nk=1\n");
+    fs::permissions(ini_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(files_.WriteIniString("S", "k", "2", ini_.c_str()));
+    EXPECT_EQ(fs::status(ini_).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ReadFile(ini_), "[S]\nk=2\n");
 }
 
 }  // namespace

@@ -118,18 +118,11 @@ struct IniText {
 };
 
 bool LoadIni(const std::string& path, IniText* ini) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return errno == ENOENT;
     std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        return false;
+    std::string error;
+    const posix::ReadResult read = posix::ReadWholeFile(path, &text, &error);
+    if (read != posix::ReadResult::kRead)
+        return read == posix::ReadResult::kMissing;
 
     size_t start = 0;
     while (start < text.size()) {
@@ -148,15 +141,14 @@ bool LoadIni(const std::string& path, IniText* ini) {
     return true;
 }
 
-bool StoreIni(const std::string& path, const IniText& ini) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    bool ok = true;
+bool StoreIni(const std::string& path, const IniText& ini, const posix::WriteFunction& write) {
+    std::string text;
     for (const std::string& line : ini.lines) {
-        ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputs(ini.lineEnd, file) >= 0;
+        text += line;
+        text += ini.lineEnd;
     }
-    return std::fclose(file) == 0 && ok;
+    std::string error;
+    return posix::ReplaceWholeFile(path, text, &error, write);
 }
 
 // Index of the section's header line and the end of its lines, or false.
@@ -280,14 +272,14 @@ bool PosixFiles::WriteIniString(const char* section, const char* key, const char
         if (hasSection)
             ini.lines.erase(ini.lines.begin() + static_cast<std::ptrdiff_t>(header),
                             ini.lines.begin() + static_cast<std::ptrdiff_t>(end));
-        return !hasSection || StoreIni(file, ini);
+        return !hasSection || StoreIni(file, ini, write_);
     }
     size_t line = 0;
     const bool hasKey = hasSection && FindKey(ini, header + 1, end, key, &line, nullptr);
     if (value == nullptr) {
         if (hasKey)
             ini.lines.erase(ini.lines.begin() + static_cast<std::ptrdiff_t>(line));
-        return !hasKey || StoreIni(file, ini);
+        return !hasKey || StoreIni(file, ini, write_);
     }
 
     std::string entry = key;
@@ -310,7 +302,7 @@ bool PosixFiles::WriteIniString(const char* section, const char* key, const char
         ini.lines.push_back(std::move(sectionLine));
         ini.lines.push_back(std::move(entry));
     }
-    return StoreIni(file, ini);
+    return StoreIni(file, ini, write_);
 }
 
 uint32_t PosixFiles::ReadIniString(const char* section, const char* key, const char* defaultValue,
