@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/czelk_app.h"
+#include "app/linux/after_each_message.h"
+#include "app/linux/sim_state_file.h"
 #include "app/linux/worker_clock.h"
 #include "peer/peer_messages.h"
 #include "platform/platform.h"
@@ -59,9 +62,23 @@ int main() {
                       "\" in " + folder + "; not starting");
     }
 
+    // The machine's levels, mutes and formats outlive the worker: loaded here, saved after every
+    // message that changed them and once more at the end (sim_state_file.h).
+    std::optional<linux_worker::SimStateAutoSaver> stateSaver;
+    if (const auto statePath = linux_worker::SimStatePathFromEnvironment(folder)) {
+        const std::string note = linux_worker::LoadSimState(*statePath, &pc.audio());
+        if (!note.empty())
+            std::fprintf(stderr, "zelk: %s\n", note.c_str());
+        stateSaver.emplace(*statePath, &pc.audio());
+    }
+    linux_worker::AfterEachMessage savingWindowing(windowing.get(), [&stateSaver] {
+        if (stateSaver)
+            stateSaver->Flush();
+    });
+
     PosixFiles files;
     Platform platform = pc.platform();
-    platform.windowing = windowing.get();
+    platform.windowing = &savingWindowing;
     platform.files = &files;
 
     posix::PostCloseOnSignals(posix::WindowSocketPath(folder, WORKER_WINDOW_TITLE));
