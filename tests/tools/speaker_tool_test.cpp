@@ -46,6 +46,11 @@ TEST(SpeakerToolTest, UsageErrorsExitWithTwo) {
         {"--timeout", "soon", "layout"},
         {"--timeout"},
         {"--colour", "layout"},
+        {"report"},
+        {"report", "a.ini", "b.ini"},
+        {"report", "a.ini", "-o"},
+        {"report", "a.ini", "--output="},
+        {"-o", "a.svg", "layout"},
     };
     for (const auto& args : cases) {
         std::string shown;

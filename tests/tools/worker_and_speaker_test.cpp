@@ -11,10 +11,12 @@
 #include <chrono>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "calibration/results_file_format.h"
 #include "peer/peer_messages.h"
 #include "platform/posix/control_state_file.h"
 #include "platform/posix/posix_windowing.h"
@@ -173,6 +175,29 @@ TEST_F(WorkerAndSpeakerTest, AFullCalibrationInVirtualTimeEndsWithItsReply) {
     EXPECT_NE(gains.out.find("side right"), std::string::npos) << gains.out;
     EXPECT_EQ(Speaker({"close"}).code, 0);
     EXPECT_EQ(worker->Wait(), 0);
+
+    // The report of the file the worker wrote shows every stored value as it stands there.
+    const std::string results = output_ / "Qalto.ini";
+    const Run report = Speaker({"--json", "report", results, "-o", output_ / "results.svg"});
+    EXPECT_EQ(report.code, 0) << report.out << report.err;
+    std::istringstream file(testing::ReadFile(results));
+    int levels = 0;
+    for (std::string line; std::getline(file, line);) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos || line.compare(0, equals, kResultsDoneKey) == 0)
+            continue;
+        ++levels;
+        const std::string key = line.substr(0, equals);
+        EXPECT_NE(report.out.find("\"key\":\"" + key + "\""), std::string::npos) << key;
+        EXPECT_NE(
+            report.out.find("\"percent\":" + line.substr(equals + 1) + ",\"reading\":\"stored\"}"),
+            std::string::npos)
+            << line << "\n"
+            << report.out;
+    }
+    EXPECT_EQ(levels, kResultsLevelKeyCount) << "a full run writes every level key";
+    EXPECT_NE(testing::ReadFile(output_ / "results.svg").find("data-key=\"SideRightHigh\""),
+              std::string::npos);
 }
 
 TEST_F(WorkerAndSpeakerTest, EveryWayOfClosingTheDialogEndsTheWorkerWithSuccess) {

@@ -16,7 +16,7 @@ const std::map<std::string, size_t>& Subcommands() {
         {"layout", 0},   {"set-layout", 1}, {"apply", 1},
         {"gains", 0},    {"stop", 0},       {"click", 1},
         {"close", 0},    {"raw", 2},        {"watch", 0},
-        {"controls", 0},
+        {"controls", 0}, {"report", 1},
     };
     return table;
 }
@@ -69,7 +69,8 @@ std::optional<int64_t> ParseInteger(const std::string& text) {
 bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::string* error) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        // -o is the short form of --output.
+        const std::string arg = std::string(argv[i]) == "-o" ? "--output" : argv[i];
         if (arg == "--") {
             for (++i; i < argc; ++i)
                 positional.emplace_back(argv[i]);
@@ -91,6 +92,21 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
                 return false;
             }
             (name == "json" ? options->json : options->help) = true;
+            continue;
+        }
+        if (name == "output") {
+            if (!value) {
+                if (i + 1 >= argc) {
+                    *error = "-o/--output needs a file name";
+                    return false;
+                }
+                value = argv[++i];
+            }
+            if (value->empty()) {
+                *error = "-o/--output needs a file name";
+                return false;
+            }
+            options->outputPath = *value;
             continue;
         }
         if (name != "timeout" && name != "stall" && name != "listen" && name != "message") {
@@ -139,6 +155,10 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
                  (known->second == 1 ? "" : "s");
         return false;
     }
+    if (!options->outputPath.empty() && options->command != "report") {
+        *error = "-o is for report only";
+        return false;
+    }
     return true;
 }
 
@@ -162,6 +182,8 @@ commands:
   raw CODE ARG             post a command code with its argument
   watch                    show every message that reaches the window "Speaker"
   controls                 show which of the dialog's buttons are enabled
+  report RESULTS_FILE      show a results file's levels per channel (no worker needed);
+                           with -o FILE.svg also draw them
 
 options:
   --json            one JSON object per line instead of text
@@ -169,9 +191,13 @@ options:
   --stall SECONDS   how long a calibration may go without progress (default 30)
   --listen SECONDS  raw: show what comes back for this long (default 0)
   --message NUMBER  raw: post this message number instead of 9912
+  -o, --output FILE report: write the picture (SVG) there
   --help            this text
 
 exit codes: 0 success, 1 failure or timeout, 2 usage, 3 no worker window
+  report: 1 when the file is missing or unreadable, holds no results (qaltoOK not YES), has a
+  level that is not a number (the table still shows it as the worker reads it) or the picture
+  cannot be written
 The runtime folder is $ZELK_RUNTIME_DIR, else $XDG_RUNTIME_DIR/zelk, else /tmp/zelk-<uid>.
 )";
 }

@@ -23,6 +23,7 @@ struct Options {
     double stallSeconds = 30;   // a calibration without progress or reply
     double listenSeconds = 0;   // raw: how long to show what comes back
     uint32_t rawMessage = 9912;
+    std::string outputPath;  // report: where the picture goes
     std::string command;
     std::vector<std::string> arguments;
 };

@@ -11,6 +11,7 @@
 #include "peer_session.h"
 #include "platform/posix/runtime_folder.h"
 #include "platform/windowing.h"
+#include "results_report.h"
 #include "speaker_report.h"
 
 namespace speaker {
@@ -350,6 +351,8 @@ int RunSpeaker(const Options& options) {
         std::cout << UsageText();
         return kExitSuccess;
     }
+    if (options.command == "report")
+        return RunReport(options);
     Request request;
     std::string error;
     if (!BuildRequest(options, &request, &error)) {

@@ -113,10 +113,10 @@ JsonLine& JsonLine::Add(const std::string& key, int64_t value) {
     return *this;
 }
 
-JsonLine& JsonLine::Add(const std::string& key, double value) {
+JsonLine& JsonLine::Add(const std::string& key, double value, int decimals) {
     Key(key);
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", value);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     fields_ += text;
     return *this;
 }

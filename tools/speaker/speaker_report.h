@@ -25,7 +25,7 @@ class JsonLine {
         return Add(key, std::string(value));
     }
     JsonLine& Add(const std::string& key, int64_t value);
-    JsonLine& Add(const std::string& key, double value);
+    JsonLine& Add(const std::string& key, double value, int decimals = 3);
     JsonLine& Add(const std::string& key, bool value);
     JsonLine& Add(const std::string& key, const std::vector<std::string>& values);
     std::string str() const { return "{" + fields_ + "}"; }
