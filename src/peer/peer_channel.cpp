@@ -94,16 +94,19 @@ void PeerChannel::StartCalibration(bool singleChannel, int32_t argument) {
             engine_.SetSpeakerLayout(window_, vendorId, deviceId, kStereoChannels, kStereoMask,
                                      kStereoMask);
         if (Failed(query)) {
-            runMode = kStereoChannels;
+            fullRunMode = kStereoChannels;
         } else if (const int32_t count = ChannelCountOfMask(physicalSpeakers); count != 0) {
-            runMode = count;
+            fullRunMode = count;
         }
+        runMode = fullRunMode;
         runSingleChannel = 0;
     }
 
     windowing_.EnableControl(window_, IDC_START_BUTTON, false);
     engine_.SetThresholdPercents(kMediumThresholdPercent, kLowThresholdPercent,
                                  kHighThresholdPercent);
+    runVendorId = vendorId;
+    runDeviceId = deviceId;
     const Status status =
         engine_.Start(window_, vendorId, deviceId, nullptr, runMode, runSingleChannel,
                       &PeerChannel::OnCalibrationComplete, this);
@@ -114,8 +117,7 @@ void PeerChannel::StartCalibration(bool singleChannel, int32_t argument) {
 }
 
 void PeerChannel::OnStartButton() {
-    // Refused during a run, like any start: the run's completion applies its results to the
-    // codec selected at that moment, which must stay the run's.
+    // Refused during a run, like any start.
     if (engine_.GetState() == ENGINE_RUNNING)
         return;
     vendorId = CODEC_VENDOR_ID;
@@ -160,7 +162,7 @@ void PeerChannel::Complete() {
     int32_t percents[CHANNEL_SLOTS] = {};
     if (engine_.GetState() == ENGINE_DONE && Succeeded(engine_.GetLevelPercents(percents)) &&
         runMode != 1) {
-        engine_.ApplyResults(window_, vendorId, deviceId, APPLY_MEDIUM);
+        engine_.ApplyResults(window_, runVendorId, runDeviceId, APPLY_MEDIUM);
         PostToPeer(FindPeer(), WM_PEER_COMMAND, REPLY_CALIBRATED, 1);
     }
     windowing_.EnableControl(window_, IDC_STOP_BUTTON, false);

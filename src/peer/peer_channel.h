@@ -41,6 +41,13 @@ class PeerChannel {
     uint16_t deviceId = START_BUTTON_DEVICE_ID;
     int32_t runMode = 2;
     int32_t runSingleChannel = 0;
+    // The channel count of the last full start, which a full start whose layout query gives no
+    // known mask keeps: a full run never becomes a single-channel one.
+    int32_t fullRunMode = 2;
+    // The codec the current or last run measured; its completion applies the results there, even
+    // when another codec was selected meanwhile.
+    uint16_t runVendorId = CODEC_VENDOR_ID;
+    uint16_t runDeviceId = START_BUTTON_DEVICE_ID;
     // The progress pair posted last; kept across runs.
     int32_t lastPassNumber = 0;
     int32_t lastChannelBit = 0;

@@ -17,6 +17,7 @@
 #include "platform/sim/sim_pc.h"
 #include "platform/sim/sim_windowing.h"
 #include "platform/wave_format.h"
+#include "support/memory_files.h"
 
 namespace zelk {
 namespace {
@@ -66,7 +67,7 @@ constexpr DeviceLayout kStereo = {2, 0x3, 0x3, 0x3};
 
 class PeerChannelDeviceTest : public ::testing::Test {
   protected:
-    PeerChannelDeviceTest() {
+    explicit PeerChannelDeviceTest(sim::SimPcOptions options = {}) : pc(std::move(options)) {
         EXPECT_EQ(windowing.OpenWindow("zelk", &worker, &window), kOk);
         EXPECT_EQ(windowing.OpenWindow("Speaker", &peer, &peerWindow), kOk);
         channel.SetWindow(window);
@@ -78,6 +79,7 @@ class PeerChannelDeviceTest : public ::testing::Test {
     Platform MakePlatform() {
         Platform p = pc.platform();
         p.windowing = &windowing;
+        p.files = &files;
         return p;
     }
 
@@ -123,6 +125,7 @@ class PeerChannelDeviceTest : public ::testing::Test {
 
     sim::SimPc pc;
     sim::SimWindowing windowing{pc.clock()};
+    testing::MemoryFiles files;
     PeerWindow peer;
     WindowHandle window = kNoWindow;
     WindowHandle peerWindow = kNoWindow;
@@ -222,7 +225,7 @@ TEST_F(PeerChannelDeviceTest, FullStartChoosesTheLayout) {
     struct Case {
         const char* name;
         std::function<void()> setUp;
-        int32_t runMode;  // after the start; 4 before it
+        int32_t runMode;  // after the start; the last full start was a quad one
         DeviceLayout device;
         int32_t state;
     };
@@ -231,9 +234,9 @@ TEST_F(PeerChannelDeviceTest, FullStartChoosesTheLayout) {
         {"stereo", [&] { SetPhysicalSpeakers(0x3); }, 2, {8, 0x63F, 0x3, 0x63F}, ENGINE_RUNNING},
         {"quad", [&] { SetPhysicalSpeakers(0x33); }, 4, {8, 0x63F, 0x33, 0x63F}, ENGINE_RUNNING},
         {"5.1", [&] { SetPhysicalSpeakers(0x3F); }, 6, {8, 0x63F, 0x3F, 0x63F}, ENGINE_RUNNING},
-        // Mask 0: stereo is set, the previous mode stays.
+        // Mask 0: stereo is set, the last full start's mode stays (never the single channel's).
         {"mask 0", [&] { SetPhysicalSpeakers(0); }, 4, kStereo, ENGINE_RUNNING},
-        // An unknown mask changes nothing, the previous mode stays.
+        // An unknown mask changes nothing, the last full start's mode stays.
         {"unknown mask",
          [&] { SetPhysicalSpeakers(0x60F); },
          4,
@@ -252,7 +255,9 @@ TEST_F(PeerChannelDeviceTest, FullStartChoosesTheLayout) {
         Command(CMD_STOP, 0);
         Command(CMD_SELECT_CODEC, 0x0899);
         Command(CMD_SET_SPEAKERS, 0x63F);
-        channel.runMode = 4;
+        // As after a quad run and then a single-channel one.
+        channel.fullRunMode = 4;
+        channel.runMode = 1;
         c.setUp();
         EXPECT_TRUE(Command(CMD_CALIBRATE, 0).empty());
         EXPECT_EQ(channel.runMode, c.runMode);
@@ -371,6 +376,62 @@ TEST_F(PeerChannelDeviceTest, FullRunReportsProgressThenCompletion) {
     EXPECT_GT(percents[1], 0);
     EXPECT_TRUE(windowing.IsControlEnabled(window, IDC_START_BUTTON));
     EXPECT_FALSE(windowing.IsControlEnabled(window, IDC_STOP_BUTTON));
+}
+
+// A machine with a second codec beside the default one: what reaches the wrong codec shows.
+sim::SimPcOptions TwoCodecs() {
+    sim::SimPcOptions options;
+    options.audio.AddCodec(0x0892);
+    return options;
+}
+
+class PeerChannelTwoCodecsTest : public PeerChannelDeviceTest {
+  protected:
+    PeerChannelTwoCodecsTest() : PeerChannelDeviceTest(TwoCodecs()) {}
+
+    // Every level of the second codec's speakers ("render1").
+    std::vector<float> SecondCodecLevels() {
+        std::vector<float> levels;
+        for (const char* part : {"master", "front", "rear", "subwoofer", "center", "side"}) {
+            for (uint32_t channel = 0; channel < 2; ++channel) {
+                float level = 0;
+                if (pc.audio().PartLevel(std::string("render1.") + part, channel, &level))
+                    levels.push_back(level);
+            }
+        }
+        return levels;
+    }
+};
+
+TEST_F(PeerChannelTwoCodecsTest, CompletionAppliesToTheCodecTheRunMeasured) {
+    const std::vector<float> before = SecondCodecLevels();
+    ASSERT_FALSE(before.empty());
+    Command(CMD_SET_SPEAKERS, 0x3);
+    Command(CMD_CALIBRATE, 0);
+    ASSERT_EQ(engine.GetState(), ENGINE_RUNNING);
+    // Another codec is selected while the run measures the first.
+    EXPECT_TRUE(Command(CMD_SELECT_CODEC, 0x0892).empty());
+    RunToTheEnd();
+    ASSERT_EQ(engine.GetState(), ENGINE_DONE);
+    EXPECT_EQ(peer.replies.back(), (Reply{WM_PEER_COMMAND, REPLY_CALIBRATED, 1}));
+    EXPECT_EQ(SecondCodecLevels(), before);
+    // The medium results were applied once more, to the measured codec, from the file.
+    EXPECT_EQ(files.iniReads.front(), "qaltoOK");
+    EXPECT_EQ(channel.deviceId, 0x0892);
+}
+
+TEST_F(PeerChannelDeviceTest, AFullStartAfterASingleChannelRunIsAFullRun) {
+    Command(CMD_CALIBRATE_CHANNEL, 0);
+    Command(CMD_STOP, 0);
+    ASSERT_EQ(channel.runMode, 1);
+    SetPhysicalSpeakers(0x60F);  // no known layout: the last full one (the default) is kept
+    Command(CMD_CALIBRATE, 0);
+    ASSERT_EQ(engine.GetState(), ENGINE_RUNNING);
+    EXPECT_EQ(channel.runMode, 2);
+    EXPECT_EQ(engine.context->mode, 2);
+    RunToTheEnd();
+    EXPECT_EQ(engine.GetState(), ENGINE_DONE);
+    EXPECT_EQ(peer.replies.back(), (Reply{WM_PEER_COMMAND, REPLY_CALIBRATED, 1}));
 }
 
 }  // namespace
