@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "memory_files.h"
-#include "wav_bytes.h"
+#include "support/memory_files.h"
+#include "support/wav_bytes.h"
 
 namespace zelk {
 namespace {

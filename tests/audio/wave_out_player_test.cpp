@@ -14,8 +14,8 @@
 #include "failing_allocation.h"
 #include "fake_sync.h"
 #include "fake_wave_devices.h"
-#include "memory_files.h"
-#include "wav_bytes.h"
+#include "support/memory_files.h"
+#include "support/wav_bytes.h"
 
 namespace zelk {
 namespace {

@@ -22,7 +22,7 @@ const char* const kChannelNames[kSpeakerChannels] = {"FrontLeft", "FrontRight", 
                                                      "SideLeft",  "SideRight"};
 const char* const kBandNames[kBands] = {"Low", "Medium", "High"};
 
-std::string Stored(const RunFiles& files, const std::string& key) {
+std::string Stored(const MemoryFiles& files, const std::string& key) {
     auto file = files.ini.find(kFile);
     if (file == files.ini.end())
         return "<no file>";

@@ -20,129 +20,24 @@
 #include "platform/files.h"
 #include "platform/sim/sim_pc.h"
 #include "platform/sim/sim_windowing.h"
+#include "support/memory_files.h"
+#include "support/wav_bytes.h"
 
 namespace zelk::testing {
 
-// Files in memory: WAV files to play, and an INI store keyed by path, section and key.
-class RunFiles : public Files {
-  public:
-    std::map<std::u16string, std::vector<uint8_t>> files;
-    std::map<std::string, std::map<std::string, std::string>> ini;  // path -> key -> value
-    std::string currentDirectory = "C:\\zelk";
-    std::vector<std::string> iniWritten;  // keys, in the order written
-    std::vector<std::string> iniReads;    // keys, in the order read
-
-    std::unique_ptr<ByteStream> OpenForReading(const std::u16string& path) override {
-        auto it = files.find(path);
-        if (it == files.end())
-            return nullptr;
-        return std::make_unique<Stream>(it->second);
-    }
-    std::u16string NarrowToWide(const char* text) override {
-        std::u16string wide;
-        for (; text != nullptr && *text != '\0'; ++text)
-            wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
-        return wide;
-    }
-    uint32_t CurrentDirectory(char* buffer, uint32_t capacity) override {
-        if (currentDirectory.size() + 1 > capacity)
-            return 0;
-        std::memcpy(buffer, currentDirectory.c_str(), currentDirectory.size() + 1);
-        return static_cast<uint32_t>(currentDirectory.size());
-    }
-    bool WriteIniString(const char* section, const char* key, const char* value,
-                        const char* path) override {
-        iniWritten.push_back(key);
-        ini[path][std::string(section) + "/" + key] = value;
-        return true;
-    }
-    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue,
-                           char* buffer, uint32_t capacity, const char* path) override {
-        iniReads.push_back(key);
-        std::string value = defaultValue != nullptr ? defaultValue : "";
-        auto file = ini.find(path);
-        if (file != ini.end()) {
-            auto entry = file->second.find(std::string(section) + "/" + key);
-            if (entry != file->second.end())
-                value = entry->second;
-        }
-        if (capacity == 0)
-            return 0;
-        size_t length = std::min<size_t>(value.size(), capacity - 1);
-        std::memcpy(buffer, value.data(), length);
-        buffer[length] = '\0';
-        return static_cast<uint32_t>(length);
-    }
-
-  private:
-    class Stream : public ByteStream {
-      public:
-        explicit Stream(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-        size_t Read(void* buffer, size_t count) override {
-            if (position_ >= static_cast<int64_t>(bytes_.size()))
-                return 0;
-            size_t got = std::min(count, bytes_.size() - static_cast<size_t>(position_));
-            std::memcpy(buffer, bytes_.data() + position_, got);
-            position_ += static_cast<int64_t>(got);
-            return got;
-        }
-        bool Seek(int64_t offset, SeekOrigin origin) override {
-            int64_t base = origin == SeekOrigin::kBegin     ? 0
-                           : origin == SeekOrigin::kCurrent ? position_
-                                                            : static_cast<int64_t>(bytes_.size());
-            if (base + offset < 0)
-                return false;
-            position_ = base + offset;
-            return true;
-        }
-        bool Tell(int64_t* position) override {
-            *position = position_;
-            return true;
-        }
-
-      private:
-        const std::vector<uint8_t>& bytes_;
-        int64_t position_ = 0;
-    };
-};
-
 // A 16-bit PCM WAV file of the given length, a quiet tone on every channel.
 inline std::vector<uint8_t> ToneWav(uint16_t channels, uint32_t milliseconds) {
-    const uint32_t rate = 48000;
-    const uint32_t frames = rate / 1000 * milliseconds;
-    const uint32_t dataBytes = frames * channels * 2u;
-    std::vector<uint8_t> out;
-    auto put16 = [&](uint32_t v) {
-        out.push_back(static_cast<uint8_t>(v));
-        out.push_back(static_cast<uint8_t>(v >> 8));
-    };
-    auto put32 = [&](uint32_t v) {
-        put16(v & 0xFFFF);
-        put16(v >> 16);
-    };
-    auto id = [&](const char* text) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<uint8_t>(text[i]));
-    };
-    id("RIFF");
-    put32(36 + dataBytes);
-    id("WAVE");
-    id("fmt ");
-    put32(16);
-    put16(1);
-    put16(channels);
-    put32(rate);
-    put32(rate * channels * 2u);
-    put16(channels * 2u);
-    put16(16);
-    id("data");
-    put32(dataBytes);
+    constexpr uint32_t kRate = 48000;
+    const uint32_t frames = kRate / 1000 * milliseconds;
+    Bytes data;
+    data.reserve(static_cast<size_t>(frames) * channels * 2u);
     for (uint32_t frame = 0; frame < frames; ++frame) {
-        int16_t sample = static_cast<int16_t>((frame % 96) < 48 ? 3000 : -3000);
+        const int16_t sample = static_cast<int16_t>((frame % 96) < 48 ? 3000 : -3000);
         for (uint16_t c = 0; c < channels; ++c)
-            put16(static_cast<uint16_t>(sample));
+            Put16(data, static_cast<uint16_t>(sample));
     }
-    return out;
+    return Riff(
+        {Chunk("fmt ", PlainFormat(kWaveFormatPcm, channels, kRate, 16)), Chunk("data", data)});
 }
 
 // What one tick of the calibration timer saw and did.
@@ -230,7 +125,7 @@ class RunHarness : public WindowHandler {
 
     sim::SimPc pc;
     sim::SimWindowing windowing;
-    RunFiles files;
+    MemoryFiles files;
     Platform platform;
     WindowHandle window = kNoWindow;
     std::unique_ptr<CalibrationContext> context;
