@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 
 #include <memory>
 #include <sstream>
@@ -61,8 +62,10 @@ class WorkerAndSpeakerTest : public ::testing::Test {
     std::unique_ptr<Child> StartWorker(const std::string& clock = "real") {
         auto worker = std::make_unique<Child>(
             std::vector<std::string>{ZELK_WORKER_PATH},
+            // The machine's state goes to the runtime folder, whatever the caller's setting.
             std::map<std::string, std::string>{{"ZELK_RUNTIME_DIR", folder_.path()},
-                                               {"ZELK_CLOCK", clock}},
+                                               {"ZELK_CLOCK", clock},
+                                               {"ZELK_SIM_STATE", ""}},
             output_ / ("worker" + std::to_string(++children_)));
         EXPECT_TRUE(worker->started());
         // Live, not merely there: a killed worker leaves its socket file behind.
@@ -356,6 +359,48 @@ TEST_F(WorkerAndSpeakerTest, AnUnsafeRuntimeFolderStopsTheWorkerAtStart) {
         EXPECT_NE(worker.err().find("chmod 700"), std::string::npos) << worker.err();
         EXPECT_FALSE(Exists(unsafe / WORKER_WINDOW_TITLE));
     }
+}
+
+TEST_F(WorkerAndSpeakerTest, ALayoutAndCalibratedLevelsOutliveTheWorker) {
+    const std::string fourSpeakers = "speakers 0x33 (4 channels)";
+    auto worker = StartWorker("virtual");
+    ASSERT_EQ(Speaker({"select", "2201"}).code, 0);
+    const Run layout = Speaker({"set-layout", "4"});
+    ASSERT_NE(layout.out.find(fourSpeakers), std::string::npos) << layout.out << layout.err;
+    const Run run = Speaker({"calibrate"});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const Run calibrated = Speaker({"gains"});
+    ASSERT_EQ(calibrated.code, 0) << calibrated.err;
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    ASSERT_EQ(worker->Wait(), 0) << worker->err();
+    EXPECT_TRUE(Exists(folder_ / "sim-state"));
+
+    worker = StartWorker("virtual");
+    ASSERT_EQ(Speaker({"select", "2201"}).code, 0);
+    EXPECT_NE(Speaker({"layout"}).out.find(fourSpeakers), std::string::npos);
+    EXPECT_EQ(Speaker({"gains"}).out, calibrated.out);
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    ASSERT_EQ(worker->Wait(), 0) << worker->err();
+    EXPECT_EQ(worker->err(), "");
+
+    // Deleting the file is the reset: the machine starts from its defaults.
+    ASSERT_EQ(::unlink((folder_ / "sim-state").c_str()), 0);
+    worker = StartWorker("virtual");
+    ASSERT_EQ(Speaker({"select", "2201"}).code, 0);
+    EXPECT_NE(Speaker({"layout"}).out.find("speakers 0x63F (8 channels)"), std::string::npos);
+    EXPECT_NE(Speaker({"gains"}).out, calibrated.out);
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+}
+
+TEST_F(WorkerAndSpeakerTest, ACorruptStateFileIsReportedAndTheDefaultsUsed) {
+    { std::ofstream(folder_ / "sim-state") << "not a state\n"; }
+    auto worker = StartWorker();
+    ASSERT_EQ(Speaker({"select", "2201"}).code, 0);
+    EXPECT_NE(Speaker({"layout"}).out.find("speakers 0x63F (8 channels)"), std::string::npos);
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+    EXPECT_NE(worker->err().find("is not a state file"), std::string::npos) << worker->err();
 }
 
 TEST_F(WorkerAndSpeakerTest, AnUnknownClockIsRefused) {

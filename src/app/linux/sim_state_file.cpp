@@ -48,13 +48,17 @@ std::string LoadSimState(const std::string& path, sim::SimAudioSystem* audio) {
     return {};
 }
 
-bool SaveSimState(const std::string& path, const sim::SimAudioSystem& audio, std::string* error) {
-    return posix::ReplaceWholeFile(path, sim::PcStateText(audio), error);
+bool SaveSimState(const std::string& path, const sim::SimAudioSystem& audio, std::string* error,
+                  const posix::WriteFunction& write) {
+    return posix::ReplaceWholeFile(path, sim::PcStateText(audio), error, write);
 }
 
-SimStateAutoSaver::SimStateAutoSaver(std::string path, const sim::SimAudioSystem* audio)
-    : path_(std::move(path)), saver_(audio, [this](const std::string& text, std::string* error) {
-          return posix::ReplaceWholeFile(path_, text, error);
+SimStateAutoSaver::SimStateAutoSaver(std::string path, const sim::SimAudioSystem* audio,
+                                     posix::WriteFunction write)
+    : path_(std::move(path)),
+      write_(std::move(write)),
+      saver_(audio, [this](const std::string& text, std::string* error) {
+          return posix::ReplaceWholeFile(path_, text, error, write_);
       }) {}
 
 SimStateAutoSaver::~SimStateAutoSaver() {

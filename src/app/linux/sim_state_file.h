@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/posix/whole_file.h"
 #include "platform/sim/pc_state.h"
 #include "platform/sim/sim_audio_system.h"
 
@@ -30,14 +31,17 @@ std::optional<std::string> SimStatePathFromEnvironment(const std::string& runtim
 // does one with entries that do not apply to this machine. Empty when all went well.
 std::string LoadSimState(const std::string& path, sim::SimAudioSystem* audio);
 
-// Replaces the file with the machine's state atomically (sim_state_file.cpp).
-bool SaveSimState(const std::string& path, const sim::SimAudioSystem& audio, std::string* error);
+// Replaces the file with the machine's state atomically (whole_file.h): a write that fails leaves
+// the previous file as it was. `write` stands for write(2) in a test.
+bool SaveSimState(const std::string& path, const sim::SimAudioSystem& audio, std::string* error,
+                  const posix::WriteFunction& write = nullptr);
 
 // Saves the machine's state to the file whenever it changed: Flush where a burst of changes ends,
 // and once more on destruction. A failed write is reported on stderr once until a write succeeds.
 class SimStateAutoSaver {
   public:
-    SimStateAutoSaver(std::string path, const sim::SimAudioSystem* audio);
+    SimStateAutoSaver(std::string path, const sim::SimAudioSystem* audio,
+                      posix::WriteFunction write = nullptr);
     ~SimStateAutoSaver();
     SimStateAutoSaver(const SimStateAutoSaver&) = delete;
     SimStateAutoSaver& operator=(const SimStateAutoSaver&) = delete;
@@ -47,6 +51,7 @@ class SimStateAutoSaver {
 
   private:
     std::string path_;
+    posix::WriteFunction write_;
     sim::PcStateSaver saver_;
     bool reported_ = false;
 };
