@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # The main job: builds the release, starts the worker on the simulated PC in the background with a
 # private runtime folder, and shows the peer's view of a whole calibration through the speaker tool:
-# the speaker layout and gains before, the run's progress, the gains and the results file after.
+# the speaker layout and gains before, the run's progress, the results as a table per channel and
+# as a picture, and the gains after. Any step that fails ends the job with a non-zero exit code.
+#
+# Every run starts from the simulated PC's defaults: a fresh runtime folder holds the worker's
+# state, so a state file named by $ZELK_SIM_STATE is not used. $ZELK_SIM_SCENARIO, when set, picks
+# another simulated PC.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
 bash scripts/setup.sh
 
 echo "== release build"
 cmake --preset release >/dev/null
 cmake --build --preset release --target zelk speaker
+built=$SECONDS
 
 worker=$PWD/build/release/src/app/linux/zelk
 speaker=$PWD/build/release/tools/speaker/speaker
@@ -19,6 +26,7 @@ mkdir -p "$work"
 ZELK_RUNTIME_DIR=$(mktemp -d /tmp/zelk-run-XXXXXX)
 export ZELK_RUNTIME_DIR
 export ZELK_CLOCK=virtual
+unset ZELK_SIM_STATE
 worker_pid=
 cleanup() {
     if [[ -n $worker_pid ]] && kill -0 "$worker_pid" 2>/dev/null; then
@@ -46,13 +54,14 @@ echo "== the peer's view before calibrating"
 "$speaker" controls
 
 echo "== a full calibration"
-rm -f "$work/Qalto.ini"
+rm -f "$work/Qalto.ini" "$work/results.svg"
 "$speaker" calibrate
+
+echo "== the results"
+"$speaker" report "$work/Qalto.ini" -o "$work/results.svg"
 
 echo "== after it"
 "$speaker" gains
-echo "-- results file $work/Qalto.ini"
-cat "$work/Qalto.ini"
 "$speaker" apply medium
 "$speaker" controls
 
@@ -66,3 +75,5 @@ if ((status != 0)); then
     exit 1
 fi
 echo "the worker ended with exit code 0"
+echo "== done: results file $work/Qalto.ini, picture $work/results.svg"
+echo "the job took $((SECONDS - started)) s, $((SECONDS - built)) s of them after the build"

@@ -175,12 +175,12 @@ std::string ResultsTable(const StoredResults& results) {
     std::ostringstream out;
     char line[160];
     std::snprintf(line, sizeof line, "%-13s", "channel");
-    out << line;
+    std::string header = line;
     for (const char* band : zelk::kResultsBandNames) {
         std::snprintf(line, sizeof line, " %-21s", band);
-        out << line;
+        header += line;
     }
-    out << "\n";
+    out << header.substr(0, header.find_last_not_of(' ') + 1) << "\n";
     bool missing = false;
     bool bad = false;
     for (int32_t row = 0; row < kResultsRows; ++row) {

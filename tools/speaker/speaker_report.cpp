@@ -21,6 +21,14 @@ std::string Seconds(double seconds) {
     return text;
 }
 
+// "pass 1  front left        0.2 s": the columns line up from one progress line to the next.
+std::string ProgressText(uint32_t pass, const std::string& channel, double elapsedSeconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "pass %u  %-16s %7.1f s", pass, channel.c_str(),
+                  elapsedSeconds);
+    return text;
+}
+
 std::string Join(const std::vector<std::string>& parts) {
     std::string joined;
     for (const std::string& part : parts)
@@ -159,7 +167,7 @@ void Reporter::Progress(uint32_t pass, int32_t channelBit, double elapsedSeconds
              .Add("channel_bit", int64_t{channelBit})
              .Add("channel", channel)
              .Add("elapsed", elapsedSeconds),
-         "pass " + std::to_string(pass) + "  " + channel + "  " + Seconds(elapsedSeconds));
+         ProgressText(pass, channelBit == 0 ? "(no channel yet)" : channel, elapsedSeconds));
 }
 
 void Reporter::Calibrated(double elapsedSeconds) {
