@@ -1,5 +1,6 @@
 // The worker on Linux: the hidden dialog's window is "zelk" in the runtime folder, the machine
-// behind it is the simulated PC, in real time or (ZELK_CLOCK=virtual) as fast as it can go.
+// behind it is the simulated PC of a scenario ($ZELK_SIM_SCENARIO, else the built-in default), in
+// real time or (ZELK_CLOCK=virtual) as fast as it can go.
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,7 @@
 #include "app/czelk_app.h"
 #include "app/linux/after_each_message.h"
 #include "app/linux/sim_state_file.h"
-#include "app/linux/worker_clock.h"
+#include "app/linux/worker_scenario.h"
 #include "peer/peer_messages.h"
 #include "platform/platform.h"
 #include "platform/posix/close_on_signal.h"
@@ -31,11 +32,17 @@ int Refuse(const std::string& why) {
 
 int main() {
     using namespace zelk;
-    using linux_worker::WorkerClock;
 
-    const std::optional<WorkerClock> clockChoice = linux_worker::WorkerClockFromEnvironment();
-    if (!clockChoice)
-        return Refuse("ZELK_CLOCK must be \"real\" or \"virtual\"");
+    // The machine: $ZELK_SIM_SCENARIO or the built-in default, its clock overridden by ZELK_CLOCK.
+    sim::Scenario scenario;
+    std::string scenarioProblem;
+    if (!linux_worker::WorkerScenarioFromEnvironment(&scenario, &scenarioProblem))
+        return Refuse(scenarioProblem + "; not starting");
+    if (scenario.clockSpeed != 1.0)
+        return Refuse(
+            "the scenario's clock.speed must be 1 for the worker: its timers keep real "
+            "time; not starting");
+    const bool virtualTime = scenario.options.clockMode == sim::SimPcOptions::ClockMode::kVirtual;
 
     const std::string folder = posix::RuntimeFolderFromEnvironment();
     const posix::RuntimeFolderCheck check = posix::PrepareRuntimeFolder(folder);
@@ -43,18 +50,10 @@ int main() {
         return Refuse(check.message + "; not starting");
 
     // The machine outlives everything that uses it: the windowing's timers and the dialog.
-    sim::SimPcOptions machine;
-    machine.clockMode = *clockChoice == WorkerClock::kVirtual
-                            ? sim::SimPcOptions::ClockMode::kVirtual
-                            : sim::SimPcOptions::ClockMode::kRealTime;
-    // A living room: the speakers stand at different distances from the microphone, so each
-    // channel reaches the detector's bands at its own level.
-    machine.room.couplings = {0.016, 0.013, 0.0095, 0.009, 0.03, 0.025, 0.0065, 0.007};
-    sim::SimPc pc(machine);
+    sim::SimPc pc(scenario.options);
     std::unique_ptr<posix::PosixWindowing> windowing =
-        *clockChoice == WorkerClock::kVirtual
-            ? std::make_unique<posix::PosixWindowing>(folder, &pc.clock())
-            : std::make_unique<posix::PosixWindowing>(folder);
+        virtualTime ? std::make_unique<posix::PosixWindowing>(folder, &pc.clock())
+                    : std::make_unique<posix::PosixWindowing>(folder);
 
     // Two workers must never drive one codec.
     if (windowing->FindWindowByTitle(WORKER_WINDOW_TITLE) != kNoWindow) {
