@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/posix/posix_windowing.h"
-#include "platform/posix/timer_expirations.h"
 #include "platform/sim/virtual_clock.h"
 #include "posix/recording_handler.h"
 #include "posix/temp_runtime_folder.h"
@@ -160,18 +160,6 @@ TEST_F(VirtualTimerTest, ExpirationsCaughtUpAtOneInstantAreOneMessage) {
                           {10000, 30309}, {35000, 30309}, {40000, 30309}}));
 }
 
-TEST(TimerExpirationsTest, MergesMissedExpirationsInTimeOrder) {
-    std::vector<TimerBatch> batches = {
-        {1, 3, 30, 10},  // due at 10, 20, 30
-        {2, 2, 25, 15},  // due at 10, 25
-        {3, 0, 99, 1},   // nothing
-    };
-    std::vector<uintptr_t> order;
-    for (int next; (next = TakeNextExpiration(batches)) >= 0;)
-        order.push_back(batches[static_cast<size_t>(next)].id);
-    EXPECT_EQ(order, (std::vector<uintptr_t>{1, 2, 1, 2, 1}));
-}
-
 TEST(RealTimerTest, TimerfdTimersReachTheLoopUntilKilled) {
     TempRuntimeFolder folder;
     PosixWindowing windowing(folder.path());
@@ -196,6 +184,34 @@ TEST(RealTimerTest, TimerfdTimersReachTheLoopUntilKilled) {
     EXPECT_EQ(fours, 5);
     for (const ChannelMessage& m : handler.received)
         EXPECT_TRUE(m.wParam == 3 || m.wParam == 4) << m.wParam;
+}
+
+// A timer's expirations missed while a handler was busy are not replayed: the loop gets one
+// message for them, and every later one needs an expiration of its own.
+TEST(RealTimerTest, ExpirationsMissedWhileBusyComeAsOneMessage) {
+    TempRuntimeFolder folder;
+    PosixWindowing windowing(folder.path());
+    RecordingHandler handler;
+    WindowHandle window = kNoWindow;
+    ASSERT_EQ(windowing.OpenWindow("zelk", &handler, &window), kOk);
+    constexpr auto kPeriod = std::chrono::milliseconds(1);
+    constexpr auto kBusy = std::chrono::milliseconds(60);
+    ASSERT_TRUE(windowing.SetTimer(window, 7, 1));
+    int ticks = 0;
+    std::chrono::steady_clock::time_point busyEnded;
+    handler.react = [&](const ChannelMessage&) {
+        if (++ticks == 1) {
+            std::this_thread::sleep_for(kBusy);  // some 60 expirations fall due meanwhile
+            busyEnded = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - busyEnded >= 5 * kPeriod) {
+            windowing.EndModal(window, 1);
+        }
+    };
+    EXPECT_EQ(windowing.RunModal(window), 1);
+    const auto after = std::chrono::steady_clock::now() - busyEnded;
+    // One message for the busy time, then at most one per period that passed after it.
+    EXPECT_LE(ticks, 2 + static_cast<int>(after / kPeriod) + 1) << "after " << after.count();
+    EXPECT_GE(ticks, 2);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 
 #include "platform/posix/channel_message.h"
 #include "platform/posix/control_state_file.h"
-#include "platform/posix/timer_expirations.h"
 #include "platform/posix/window_socket.h"
 
 namespace zelk::posix {
@@ -47,9 +46,9 @@ int64_t FromTimespec(const timespec& value) {
 struct PosixWindowing::Timer {
     uint64_t generation = 0;
     int64_t periodNs = 0;
-    int64_t lastUs = -1;                 // virtual time: when its last message went out
-    UniqueFd fd;                         // real time
-    sim::VirtualClock::TaskId task = 0;  // virtual time
+    int64_t lastUs = -1;            // virtual time: when its last message went out
+    UniqueFd fd;                    // real time
+    SteppedClock::TaskId task = 0;  // virtual time
 };
 
 struct PosixWindowing::Window {
@@ -70,7 +69,7 @@ struct PosixWindowing::Window {
 PosixWindowing::PosixWindowing(std::string runtimeFolder)
     : PosixWindowing(std::move(runtimeFolder), nullptr) {}
 
-PosixWindowing::PosixWindowing(std::string runtimeFolder, sim::VirtualClock* clock)
+PosixWindowing::PosixWindowing(std::string runtimeFolder, SteppedClock* clock)
     : folder_(std::move(runtimeFolder)), clock_(clock), sender_(OpenSenderSocket()) {}
 
 PosixWindowing::~PosixWindowing() {
@@ -293,9 +292,14 @@ intptr_t PosixWindowing::RunModalRealTime(WindowHandle handle) {
             return -1;
 
         // The expirations are read before any handler runs: a handler may kill a timer, and with
-        // it the descriptor polled here.
-        std::vector<TimerBatch> batches;
-        std::vector<uint64_t> generations;
+        // it the descriptor polled here. However many expirations a timer reports, it gets one
+        // message.
+        struct Due {
+            int64_t lastNs;  // when its latest expiration fell due
+            uintptr_t id;
+            uint64_t generation;
+        };
+        std::vector<Due> due;
         const int64_t nowNs = MonotonicNs();
         for (size_t i = 1; i < waits.size(); ++i) {
             if ((waits[i].revents & POLLIN) == 0)
@@ -305,20 +309,20 @@ intptr_t PosixWindowing::RunModalRealTime(WindowHandle handle) {
                 continue;
             itimerspec setting{};
             ::timerfd_gettime(waits[i].fd, &setting);
-            const int64_t periodNs = FromTimespec(setting.it_interval);
             // The next expiration is it_value away; the latest one read was one period before.
-            const int64_t lastNs = nowNs + FromTimespec(setting.it_value) - periodNs;
-            batches.push_back(TimerBatch{timerOfWait[i - 1].first, count, lastNs, periodNs});
-            generations.push_back(timerOfWait[i - 1].second);
+            const int64_t lastNs =
+                nowNs + FromTimespec(setting.it_value) - FromTimespec(setting.it_interval);
+            due.push_back(Due{lastNs, timerOfWait[i - 1].first, timerOfWait[i - 1].second});
         }
+        std::stable_sort(due.begin(), due.end(),
+                         [](const Due& a, const Due& b) { return a.lastNs < b.lastNs; });
 
         // Posted messages before timer messages, as a message queue has them.
         if ((waits[0].revents & POLLIN) != 0 &&
             !DispatchDatagrams(handle, waits[0].fd, kDatagramBatch))
             return -1;
-        for (int next; (next = TakeNextExpiration(batches)) >= 0;) {
-            const auto index = static_cast<size_t>(next);
-            DeliverTimer(handle, batches[index].id, generations[index]);
+        for (const Due& timer : due) {
+            DeliverTimer(handle, timer.id, timer.generation);
             if (Ended(handle))
                 break;
         }
@@ -445,11 +449,10 @@ bool PosixWindowing::SetTimer(WindowHandle window, uintptr_t id, uint32_t period
     timer.periodNs = period * kNsPerMs;
     if (clock_ != nullptr) {
         const int64_t periodUs = period * kUsPerMs;
-        timer.task = clock_->Schedule(clock_->NowUs() + periodUs, periodUs,
-                                      sim::VirtualClock::Kind::kMessage,
-                                      [this, window, id, generation = timer.generation] {
-                                          DeliverTimer(window, id, generation);
-                                      });
+        timer.task = clock_->ScheduleMessage(clock_->NowUs() + periodUs, periodUs,
+                                             [this, window, id, generation = timer.generation] {
+                                                 DeliverTimer(window, id, generation);
+                                             });
     } else {
         timer.fd.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
         itimerspec setting{};

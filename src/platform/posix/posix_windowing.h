@@ -5,9 +5,10 @@
 // on the thread that runs it.
 //
 // Timers run on one of two clocks, chosen at construction:
-// - real time: one timerfd per timer; when a read reports several expirations (the loop was busy)
-//   every one of them is delivered, in the order the timers fell due;
-// - virtual time: timers are message tasks of a sim::VirtualClock and reach the handler on the
+// - real time: one timerfd per timer. As with the platform's timer messages, at most one message
+//   per timer is pending: expirations missed while the loop was busy are not replayed, and the
+//   timers that fell due meanwhile each get one message, in the order they last fell due;
+// - virtual time: timers are message tasks of a SteppedClock and reach the handler on the
 //   thread that advances it. When the modal loop finds no datagram waiting it advances the clock
 //   to its next due task, so a run goes as fast as the machine allows; with nothing due it waits
 //   for a datagram. A handler is never entered again while one runs: a timer that falls due
@@ -31,8 +32,8 @@
 #include <string>
 
 #include "platform/posix/unique_fd.h"
-#include "platform/sim/virtual_clock.h"
 #include "platform/status.h"
+#include "platform/stepped_clock.h"
 #include "platform/windowing.h"
 
 namespace zelk::posix {
@@ -42,7 +43,7 @@ class PosixWindowing final : public Windowing {
     // Real-time timers. The folder must have passed PrepareRuntimeFolder.
     explicit PosixWindowing(std::string runtimeFolder);
     // Virtual-time timers on clock, which must outlive this object.
-    PosixWindowing(std::string runtimeFolder, sim::VirtualClock* clock);
+    PosixWindowing(std::string runtimeFolder, SteppedClock* clock);
     ~PosixWindowing() override;
     PosixWindowing(const PosixWindowing&) = delete;
     PosixWindowing& operator=(const PosixWindowing&) = delete;
@@ -89,7 +90,7 @@ class PosixWindowing final : public Windowing {
     void StopTimer(Timer& timer);
 
     const std::string folder_;
-    sim::VirtualClock* const clock_;
+    SteppedClock* const clock_;
     UniqueFd sender_;
 
     mutable std::mutex mutex_;

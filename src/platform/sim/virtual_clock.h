@@ -5,6 +5,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
+
+#include "platform/stepped_clock.h"
 
 namespace zelk::sim {
 
@@ -22,23 +25,25 @@ namespace zelk::sim {
 // The clock may be advanced again from inside a task (a Sleep of the thread that drives it). Such a
 // nested advance runs device tasks only; message tasks (timer messages to a window) that fall due
 // meanwhile wait for the outermost advance, as a window's messages wait for its loop.
-class VirtualClock {
+class VirtualClock final : public SteppedClock {
   public:
     enum class Kind { kDevice, kMessage };
-    using TaskId = uint64_t;
 
-    int64_t NowUs() const;
+    int64_t NowUs() const override;
 
     // A task due at dueUs; with periodUs > 0 it repeats every periodUs after that.
     TaskId Schedule(int64_t dueUs, int64_t periodUs, Kind kind, std::function<void()> task);
+    TaskId ScheduleMessage(int64_t dueUs, int64_t periodUs, std::function<void()> task) override {
+        return Schedule(dueUs, periodUs, Kind::kMessage, std::move(task));
+    }
     // Safe from inside a task, also for the task itself.
-    void Cancel(TaskId id);
+    void Cancel(TaskId id) override;
     bool IsScheduled(TaskId id) const;
 
     void AdvanceBy(int64_t us);
-    void AdvanceTo(int64_t us);
+    void AdvanceTo(int64_t us) override;
     // Due time of the next task that an outermost advance would run, or -1 when none.
-    int64_t NextDueUs() const;
+    int64_t NextDueUs() const override;
 
     void SetSettleHook(std::function<void()> hook);
 
