@@ -26,16 +26,18 @@ std::vector<std::string> SlotParts(const sim::SimAudioSystem& system,
         Control* control = slots[slot].Get();
         if (control == nullptr)
             continue;
-        names[static_cast<size_t>(slot)] = "?";
+        const std::string* owner = nullptr;
         for (DataFlow flow : {DataFlow::kRender, DataFlow::kCapture}) {
             for (int32_t i = 0; i < system.EndpointCount(flow); ++i) {
                 for (const auto& part : system.Endpoint(flow, i)->topology().parts()) {
                     auto* owned = controlOf(*part);
                     if (owned != nullptr && static_cast<Control*>(owned) == control)
-                        names[static_cast<size_t>(slot)] = part->name();
+                        owner = &part->name();
                 }
             }
         }
+        // Built, not assigned from a literal: GCC 12 misreads that assignment at -O2 and warns.
+        names[static_cast<size_t>(slot)] = owner != nullptr ? *owner : std::string(1, '?');
     }
     return names;
 }
