@@ -393,6 +393,24 @@ TEST_F(WorkerAndSpeakerTest, ALayoutAndCalibratedLevelsOutliveTheWorker) {
     EXPECT_EQ(worker->Wait(), 0);
 }
 
+TEST_F(WorkerAndSpeakerTest, AKilledWorkerLosesNoCommandItHadFinished) {
+    const std::string twoSpeakers = "speakers 0x3 (2 channels)";
+    auto worker = StartWorker();
+    ASSERT_EQ(Speaker({"select", "2201"}).code, 0);
+    ASSERT_NE(Speaker({"set-layout", "2"}).out.find(twoSpeakers), std::string::npos);
+    // The state is saved after each message: once a later command is answered, the layout's
+    // message has ended and its save with it.
+    ASSERT_EQ(Speaker({"gains"}).code, 0);
+    worker->Signal(SIGKILL);
+    worker->Wait();
+
+    worker = StartWorker();
+    ASSERT_EQ(Speaker({"select", "2201"}).code, 0);
+    EXPECT_NE(Speaker({"layout"}).out.find(twoSpeakers), std::string::npos);
+    EXPECT_EQ(Speaker({"close"}).code, 0);
+    EXPECT_EQ(worker->Wait(), 0);
+}
+
 TEST_F(WorkerAndSpeakerTest, ACorruptStateFileIsReportedAndTheDefaultsUsed) {
     { std::ofstream(folder_ / "sim-state") << "not a state\n"; }
     auto worker = StartWorker();
