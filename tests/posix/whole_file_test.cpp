@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -83,6 +84,16 @@ TEST_F(WholeFileTest, ANewFileFollowsTheUmask) {
     ASSERT_TRUE(replaced) << error;
     EXPECT_EQ(fs::status(path_).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(WholeFileTest, AReadOnlyFileIsNotReplaced) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "the superuser may write any file";
+    std::string error;
+    ASSERT_TRUE(ReplaceWholeFile(path_, "old", &error)) << error;
+    fs::permissions(path_, fs::perms::owner_read);
+    EXPECT_FALSE(ReplaceWholeFile(path_, "new", &error));
+    EXPECT_EQ(Contents(path_), "old");
 }
 
 }  // namespace

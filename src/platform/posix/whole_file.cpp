@@ -103,6 +103,9 @@ bool ReplaceWholeFile(const std::string& path, std::string_view contents, std::s
     const bool exists = stat(target.c_str(), &status) == 0;
     if (exists && !S_ISREG(status.st_mode))
         return Fail(error, "cannot replace " + target, EISDIR);
+    // A file its owner made read-only stays as it is, as the platform leaves it.
+    if (exists && access(target.c_str(), W_OK) != 0)
+        return Fail(error, "cannot write " + target, errno);
 
     std::string temporary;
     UniqueFd fd(CreateTemporary(target, 0666, &temporary));
@@ -114,8 +117,13 @@ bool ReplaceWholeFile(const std::string& path, std::string_view contents, std::s
         unlink(temporary.c_str());
         return Fail(error, what, code);
     };
-    if (exists && fchmod(fd.get(), status.st_mode & 07777) != 0)
-        return failed("cannot give " + temporary + " the permissions of " + target);
+    if (exists) {
+        // The owner as far as this process may give it (a user cannot give a file away).
+        if (fchown(fd.get(), status.st_uid, status.st_gid) != 0)
+            (void)!fchown(fd.get(), static_cast<uid_t>(-1), status.st_gid);
+        if (fchmod(fd.get(), status.st_mode & 07777) != 0)
+            return failed("cannot give " + temporary + " the permissions of " + target);
+    }
     if (!WriteAll(fd.get(), contents, write))
         return failed("cannot write " + temporary);
     if (fsync(fd.get()) != 0)

@@ -26,7 +26,9 @@ ReadResult ReadWholeFile(const std::string& path, std::string* contents, std::st
 
 // Replaces the file at path (creating it when missing) with contents. The temporary file is
 // created exclusively (a link standing in its place is never followed) and takes the old file's
-// permission bits, or the usual ones of a new file under the process's umask. A path that is a
+// permission bits and, as far as this process may, its owner and group; a new file gets the usual
+// ones under the process's umask. A file this process may not write is refused, not replaced.
+// Other hard links to the old file keep the old contents. A path that is a
 // symbolic link has its target replaced, so the link stays. False with a reason when anything
 // fails; the old file is then untouched and no temporary file is left behind. A null write
 // function is the system's write(2).
