@@ -230,12 +230,13 @@ TEST_F(ApplyStoredResultsTest, AppliesOneBandAndKeepsItInTheTables) {
     EXPECT_FLOAT_EQ(run.context->channelLevels[0][6][kBandHigh], -65.25f);
     EXPECT_EQ(run.context->channelLevels[0][6][kBandMedium], 0.0f);
 
-    // On the codec, clamped into each control's range (-46.5 to 0 dB, stepping 1.5 dB).
+    // On the codec, clamped into each control's range (-46.5 to 0 dB) and set to the nearer of
+    // its 1.5 dB steps: the control holds the step, the tables keep what the file said.
     EXPECT_EQ(Level(sim::kPartMaster, 0), 0.0f);
-    EXPECT_FLOAT_EQ(Level(sim::kPartMaster, 1), -13.05f);
-    EXPECT_FLOAT_EQ(Level(sim::kPartFront, 0), -26.1f);
+    EXPECT_EQ(Level(sim::kPartMaster, 1), -13.5f);
+    EXPECT_EQ(Level(sim::kPartFront, 0), -25.5f);
     EXPECT_EQ(Level(sim::kPartFront, 1), -46.5f);
-    EXPECT_FLOAT_EQ(Level(sim::kPartSubwoofer, 0), -6.525f);
+    EXPECT_EQ(Level(sim::kPartSubwoofer, 0), -6.0f);
     EXPECT_EQ(Level(sim::kPartSide, 1), -46.5f);
     EXPECT_FALSE(run.context->endpointControl);
     EXPECT_EQ(run.pc.audio().TotalLiveRefs(), 0);
@@ -268,6 +269,24 @@ TEST_F(ApplyStoredResultsTest, OnlyFilesMarkedDoneAreApplied) {
                                  kBandMedium),
               kFail);
     EXPECT_STREQ(run.context->errorText, "[Qaltor](7) Fail to init topology!");
+}
+
+TEST_F(ApplyStoredResultsTest, ANonFiniteValueAppliesTheFloor) {
+    for (const char* text : {"nan", "-nan", "inf", "-inf", "Infinity", "1e39", "-1e300"}) {
+        SCOPED_TRACE(text);
+        run.files.ini.clear();
+        Store("qaltoOK", "YES");
+        Store("MasterLeftLow", text);
+        Store("FrontRightLow", text);
+        ASSERT_EQ(ApplyStoredResults(run.context.get(), run.window, sim::kSimCodecVendor,
+                                     sim::kSimDefaultCodec, kBandLow),
+                  kOk);
+        EXPECT_EQ(run.context->masterLevels[0][0][kBandLow], -65.25f);
+        EXPECT_EQ(run.context->channelLevels[0][1][kBandLow], -65.25f);
+        // The floor, clamped into the controls' range: never 0 dB.
+        EXPECT_EQ(Level(sim::kPartMaster, 0), -46.5f);
+        EXPECT_EQ(Level(sim::kPartFront, 1), -46.5f);
+    }
 }
 
 TEST(ApplyStoredResultsSixChannelTest, ASixChannelCodecTakesChannelsUpToTheCenter) {
