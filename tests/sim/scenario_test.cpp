@@ -169,6 +169,11 @@ TEST(ScenarioTest, EachBadFileGetsOneMessageNamingTheField) {
     }
 }
 
+TEST(ScenarioTest, CommentsAreAllowed) {
+    const Scenario scenario = Parse("// a PC\n{\"codecs\": [{\"device\": 1634 /* 0x0662 */}]}");
+    EXPECT_EQ(scenario.options.codecDevice, 0x0662);
+}
+
 TEST(ScenarioTest, AFileThatCannotBeOpenedIsNamed) {
     Scenario scenario;
     std::string message;

@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "peer/peer_messages.h"
+#include "platform/posix/window_socket.h"
 #include "posix/temp_runtime_folder.h"
 #include "tools/child_process.h"
 
@@ -19,6 +22,7 @@ namespace {
 using posix::testing::TempRuntimeFolder;
 using testing::Child;
 using testing::ReadFile;
+using testing::WaitInFolder;
 
 struct SimRun {
     int code;
@@ -170,6 +174,42 @@ TEST(ZelkSimTest, TheWorkerDoesNotStartOnABadScenario) {
     EXPECT_EQ(worker.Wait(), 1);
     EXPECT_EQ(worker.err(), "zelk: scenario " + path +
                                 ": codecs[0].masterInputs: 3 is outside 7..12; not starting\n");
+}
+
+// The worker runs on the scenario ZELK_SIM_SCENARIO names, and ZELK_CLOCK overrides its clock.
+TEST(ZelkSimTest, TheWorkerRunsOnTheScenarioItIsGiven) {
+    TempRuntimeFolder folder;
+    const std::string path = folder / "six.json";
+    // A six-channel codec on a real-time clock at a speed the worker's timers cannot follow.
+    WriteText(path, R"({"clock": {"mode": "real", "speed": 2}, "codecs": [{"device": "0x0662"}]})");
+    const std::map<std::string, std::string> env = {{"ZELK_RUNTIME_DIR", folder.path()},
+                                                    {"ZELK_SIM_SCENARIO", path},
+                                                    {"ZELK_CLOCK", ""},
+                                                    {"ZELK_SIM_STATE", "none"}};
+    Child refused({ZELK_WORKER_PATH}, env, folder / "refused");
+    EXPECT_EQ(refused.Wait(), 1);
+    EXPECT_EQ(refused.err(),
+              "zelk: the scenario's clock.speed must be 1 for the worker: its timers keep real "
+              "time; not starting\n");
+
+    std::map<std::string, std::string> virtualEnv = env;
+    virtualEnv["ZELK_CLOCK"] = "virtual";
+    Child worker({ZELK_WORKER_PATH}, virtualEnv, folder / "worker");
+    const std::string socket = folder / WORKER_WINDOW_TITLE;
+    ASSERT_TRUE(WaitInFolder(
+        folder.path(),
+        [&] { return posix::ProbeWindowSocket(socket) == posix::SocketLiveness::kLive; }, 20000))
+        << worker.err();
+    auto speaker = [&](std::vector<std::string> args, const std::string& name) {
+        args.insert(args.begin(), ZELK_SPEAKER_PATH);
+        Child tool(args, {{"ZELK_RUNTIME_DIR", folder.path()}}, folder / name);
+        EXPECT_EQ(tool.Wait(), 0) << tool.err();
+        return tool.out();
+    };
+    speaker({"select", "0x0662"}, "select");
+    EXPECT_NE(speaker({"layout"}, "layout").find("0x3F"), std::string::npos);
+    speaker({"close"}, "close");
+    EXPECT_EQ(worker.Wait(), 0) << worker.err();
 }
 
 }  // namespace
