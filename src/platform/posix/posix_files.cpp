@@ -4,7 +4,6 @@
 
 #include <sys/types.h>
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
