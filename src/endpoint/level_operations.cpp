@@ -2,6 +2,8 @@
 
 #include "endpoint/endpoint_control.h"
 
+#include <cmath>
+
 namespace zelk {
 
 namespace {
@@ -54,10 +56,17 @@ float Capped(const EndpointRecord& record, int32_t slot, int32_t channel, float 
     return level > record.maxDb[slot][channel] ? record.maxDb[slot][channel] : level;
 }
 
-// Sets a slot channel and, on success, keeps the level as the channel's current one.
+// Sets a slot channel and, on success, keeps the level the control then holds as the channel's
+// current one: a control sets a level between two of its steps to a step. When the level cannot
+// be read back, the level asked for is kept.
 bool SetAndKeep(EndpointRecord& record, int32_t slot, int32_t channel, float level) {
-    if (Failed(SetInRange(record.levelControl[slot].Get(), static_cast<uint32_t>(channel), level)))
+    VolumeLevelControl* control = record.levelControl[slot].Get();
+    const auto controlChannel = static_cast<uint32_t>(channel);
+    if (Failed(SetInRange(control, controlChannel, level)))
         return false;
+    float held = level;
+    if (Succeeded(control->GetLevel(controlChannel, &held)) && !std::isnan(held))
+        level = held;
     record.currentDb[slot][channel] = level;
     return true;
 }
@@ -162,7 +171,7 @@ Status EndpointControl::RaiseChannelLevel(int32_t channel, float* newLevel) {
         *record, slot, slotChannel,
         record->currentDb[slot][slotChannel] + kRaiseSteps * record->stepDb[slot][slotChannel]);
     if (SetAndKeep(*record, slot, slotChannel, level))
-        *newLevel = level;
+        *newLevel = record->currentDb[slot][slotChannel];
     return kOk;
 }
 

@@ -125,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(Ranges, ChannelRangeTest,
                                                      sim::kPartFront,
                                                      0,
                                                      {-46.5f, 0.0f, 1.5f, -3.0f},
-                                                     -40.0f,
-                                                     {-10.0f, 0.0f, 0.0f}},
+                                                     -40.5f,
+                                                     {-10.5f, 0.0f, 0.0f}},
                                            RangeCase{"MaximumBelowStartLevel",
                                                      3,
                                                      sim::kPartRear,
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Ranges, ChannelRangeTest,
                                                      sim::kPartCenter,
                                                      0,
                                                      {-46.5f, -12.0f, 1.5f, -20.0f},
-                                                     -40.0f,
+                                                     -40.5f,
                                                      {-12.0f, -12.0f, -12.0f}},
                                            RangeCase{"MinimumAboveStartLevel",
                                                      7,
@@ -192,7 +192,7 @@ TEST(ChannelMeasurementTest, AllThreeBandsInTheFirstCycleEndThePhaseEarly) {
     }
     EXPECT_EQ(sought.back(), kBandHigh);
     for (int32_t band = 0; band < kBands; ++band)
-        EXPECT_EQ(run.Results()[band], -10.0f) << "band " << band;
+        EXPECT_EQ(run.Results()[band], -10.5f) << "band " << band;
     EXPECT_EQ(run.context->masterLevels[0][kMasterRight][kBandLow], 0.0f);
 }
 

@@ -5,8 +5,8 @@
 //
 // While channel j is measured, every other speaker sits at its floor (the channel's minimum) with
 // the master of its side, the master of j's side is open (0 dB clamped into its range) and the
-// other master at its minimum. The tone is the same on every stream channel, so the microphone's
-// first channel carries a sine of peak
+// other master at its minimum, each on the step its control holds. The tone is the same on every
+// stream channel, so the microphone's first channel carries a sine of peak
 //
 //   P = g · 32768 · x · Σ_k κ_k · 10^(dB_k / 20),   g = 10^(dBmic / 20),  x = 22936 / 32768
 //
@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -63,21 +64,34 @@ inline float Clamp(float level, const LevelRange& range) {
     return level;
 }
 
-// The measured channel's level in each of the 64 cycles: -40 dB clamped into its range, then one
-// step of 20 times its stepping before each cycle, capped at its maximum.
+// The level a control holds when asked for `level`: clamped into its range, then the nearer of
+// the steps either side, counted from the minimum (a tie goes up; the maximum is the top step).
+inline float OnStep(float level, const LevelRange& range) {
+    const float clamped = Clamp(level, range);
+    if (clamped == range.minDb || clamped == range.maxDb || !(range.stepDb > 0.0f))
+        return clamped;
+    const double at = clamped;
+    const double below = range.minDb + std::floor((at - range.minDb) / range.stepDb) * range.stepDb;
+    const double above = std::min(below + range.stepDb, static_cast<double>(range.maxDb));
+    return static_cast<float>(at - below >= above - at ? above : below);
+}
+
+// The measured channel's level in each of the 64 cycles: -40 dB on the control (clamped into its
+// range and set to a step), then raised by 20 times its stepping before each cycle, capped at its
+// maximum, to the step the control holds.
 inline std::vector<float> CycleLevels(const LevelRange& range) {
     std::vector<float> levels;
-    float level = Clamp(-40.0f, range);
+    float level = OnStep(-40.0f, range);
     for (int cycle = 0; cycle < 64; ++cycle) {
         float next = level + 20.0f * range.stepDb;
-        level = next > range.maxDb ? range.maxDb : next;
+        level = OnStep(next > range.maxDb ? range.maxDb : next, range);
         levels.push_back(level);
     }
     return levels;
 }
 
 inline float OpenMasterLevel(const RoomModel& room, int32_t side) {
-    return Clamp(0.0f, room.master[side]);
+    return OnStep(0.0f, room.master[side]);
 }
 
 inline int32_t Threshold(const RoomModel& room, int32_t band) {
@@ -92,10 +106,10 @@ inline double PeakAtMicrophone(const RoomModel& room, int32_t channel, float lev
         if (!room.heard[static_cast<size_t>(k)] || !room.present[static_cast<size_t>(k)])
             continue;
         const int32_t kSide = MasterSideOf(k);
-        const double master =
-            kSide == side ? OpenMasterLevel(room, kSide) : Clamp(kLevelFloorDb, room.master[kSide]);
+        const double master = kSide == side ? OpenMasterLevel(room, kSide)
+                                            : OnStep(kLevelFloorDb, room.master[kSide]);
         const double own =
-            k == channel ? level : Clamp(kLevelFloorDb, room.channels[static_cast<size_t>(k)]);
+            k == channel ? level : OnStep(kLevelFloorDb, room.channels[static_cast<size_t>(k)]);
         sum += room.couplings[static_cast<size_t>(k)] * std::pow(10.0, (own + master) / 20.0);
     }
     const double gain = std::pow(10.0, room.micDb / 20.0);

@@ -139,7 +139,11 @@ INSTANTIATE_TEST_SUITE_P(
     Levels, SetChannelLevelTest,
     ::testing::Values(SetChannelCase{"BelowTheRange", 0, -80.0f, kOk, "render0.front", 0, -46.5f},
                       SetChannelCase{"AboveTheRange", 0, 6.0f, kOk, "render0.front", 0, 0.0f},
-                      SetChannelCase{"InRange", 1, -20.25f, kOk, "render0.front", 1, -20.25f},
+                      SetChannelCase{"InRange", 1, -19.5f, kOk, "render0.front", 1, -19.5f},
+                      // The control holds a step; the record keeps what it holds.
+                      SetChannelCase{"HalfWayGoesUp", 1, -20.25f, kOk, "render0.front", 1, -19.5f},
+                      SetChannelCase{"NearerTheLowerStep", 1, -20.4f, kOk, "render0.front", 1,
+                                     -21.0f},
                       SetChannelCase{"RearRight", 3, -1.5f, kOk, "render0.rear", 1, -1.5f},
                       SetChannelCase{"Subwoofer", 4, -100.0f, kOk, "render0.subwoofer", 0, -46.5f},
                       SetChannelCase{"Center", 5, -30.0f, kOk, "render0.center", 0, -30.0f},
@@ -237,12 +241,15 @@ TEST_F(LevelOperationsTest, SixChannelTopologyTreatsSlotFiveAsAnInput) {
 
 TEST_F(LevelOperationsTest, RaiseChannelLevelStepsTwentyStepsUpToTheMaximum) {
     OpenEightChannel();
+    // -40 dB lies between two steps of 1.5 dB: the control holds -40.5, and the raise starts
+    // from there.
     ASSERT_EQ(control_->SetChannelLevel(2, -40.0f), kOk);
+    EXPECT_FLOAT_EQ(Render().currentDb[2][0], -40.5f);
     float raised = 99.0f;
     EXPECT_EQ(control_->RaiseChannelLevel(2, &raised), kOk);
-    EXPECT_FLOAT_EQ(raised, -10.0f);
-    EXPECT_FLOAT_EQ(Level("render0.rear", 0), -10.0f);
-    EXPECT_FLOAT_EQ(Render().currentDb[2][0], -10.0f);
+    EXPECT_FLOAT_EQ(raised, -10.5f);
+    EXPECT_FLOAT_EQ(Level("render0.rear", 0), -10.5f);
+    EXPECT_FLOAT_EQ(Render().currentDb[2][0], -10.5f);
 
     ASSERT_EQ(control_->SetChannelLevel(2, -5.0f), kOk);
     EXPECT_EQ(control_->RaiseChannelLevel(2, &raised), kOk);
@@ -255,7 +262,7 @@ TEST_F(LevelOperationsTest, RaiseChannelLevelStepsTwentyStepsUpToTheMaximum) {
     system_->Faults().FailAt("render0.rear", "SetLevel", 1, kInjected);
     EXPECT_EQ(control_->RaiseChannelLevel(2, &raised), kOk);
     EXPECT_EQ(raised, 99.0f);
-    EXPECT_FLOAT_EQ(Render().currentDb[2][0], -40.0f);
+    EXPECT_FLOAT_EQ(Render().currentDb[2][0], -40.5f);
 
     EXPECT_EQ(control_->RaiseChannelLevel(8, &raised), kFail);
     EXPECT_EQ(control_->RaiseChannelLevel(0, nullptr), kFail);
@@ -309,12 +316,12 @@ TEST_F(LevelOperationsTest, OneChannelMasterSetsOnlyItsLeft) {
     EndpointDesign render = sim::EightChannelRender(0x10EC, 0x0899);
     ASSERT_TRUE(sim::SetChannelCount(&render, "master", 1));
     Open(render, sim::MicrophoneCapture(0x10EC, 0x0899), 0x0899);
-    EXPECT_EQ(control_->SetMasterLevels(-20.0f, -20.0f), kOk);
-    EXPECT_FLOAT_EQ(Level("render0.master", 0), -20.0f);
+    EXPECT_EQ(control_->SetMasterLevels(-19.5f, -19.5f), kOk);
+    EXPECT_FLOAT_EQ(Level("render0.master", 0), -19.5f);
     float left = 0.0f;
     float right = 1.0f;
     ASSERT_EQ(control_->GetMasterLevels(&left, &right), kOk);
-    EXPECT_FLOAT_EQ(left, -20.0f);
+    EXPECT_FLOAT_EQ(left, -19.5f);
     EXPECT_FLOAT_EQ(right, 0.0f);  // never read, never set
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -116,12 +117,19 @@ TEST(SimCodecTest, ControlsKeepTheirRangeAndStoresTheirAccess) {
     auto system = BuildDefaultPc();
     Ref<VolumeLevelControl> level;
     ASSERT_EQ(system->FindPart("render0.front")->ActivateVolumeLevel(&level), kOk);
-    EXPECT_EQ(level->SetLevel(0, 0.5f), kInvalidArg);   // above the range
+    float db = 1.0f;
+    EXPECT_EQ(level->SetLevel(0, 0.5f), kOk);  // above the range: the maximum
+    ASSERT_TRUE(system->PartLevel("render0.front", 0, &db));
+    EXPECT_EQ(db, 0.0f);
     EXPECT_EQ(level->SetLevel(2, -3.0f), kInvalidArg);  // no third channel
     EXPECT_EQ(level->SetLevel(1, -30.0f), kOk);
-    float db = 0.0f;
     ASSERT_TRUE(system->PartLevel("render0.front", 1, &db));
     EXPECT_EQ(db, -30.0f);
+    ChannelDesign range;
+    ASSERT_TRUE(system->PartChannel("render0.front", 1, &range));
+    EXPECT_EQ(range.minDb, -46.5f);
+    EXPECT_EQ(range.maxDb, 0.0f);
+    EXPECT_EQ(range.stepDb, 1.5f);
     Ref<MuteControl> mute;
     EXPECT_EQ(system->FindPart("render0.front")->ActivateMute(&mute), kNoInterface);
 
@@ -138,6 +146,72 @@ TEST(SimCodecTest, ControlsKeepTheirRangeAndStoresTheirAccess) {
     // A key without a value reads as empty.
     ASSERT_EQ(store->GetValue(PropertyKey{{}, 99}, &value), kOk);
     EXPECT_EQ(value.type, PropertyValue::Type::kEmpty);
+}
+
+// A volume-level control as the platform documents it: a level outside the range is clamped to it,
+// a level between two steps is set to the nearer step (a tie goes up), and the call succeeds;
+// only a channel the control does not have is refused.
+struct LevelCase {
+    const char* name;
+    ChannelDesign channel;
+    uint32_t index;
+    float asked;
+    Status status;
+    float held;
+};
+
+void PrintTo(const LevelCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class VolumeLevelTest : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(VolumeLevelTest, HoldsTheStepTheLevelComesTo) {
+    const LevelCase& c = GetParam();
+    EndpointDesign render = EightChannelRender(0x10EC, 0x0899);
+    ASSERT_TRUE(SetChannel(&render, kPartFront, 0, c.channel));
+    auto system = SimAudioSystemBuilder().Add(render).Build();
+    Ref<VolumeLevelControl> level;
+    ASSERT_EQ(system->FindPart("render0.front")->ActivateVolumeLevel(&level), kOk);
+    EXPECT_EQ(level->SetLevel(c.index, c.asked), c.status);
+    float held = 99.0f;
+    ASSERT_EQ(level->GetLevel(0, &held), kOk);
+    EXPECT_EQ(held, c.held);
+    float model = 99.0f;
+    ASSERT_TRUE(system->PartLevel("render0.front", 0, &model));
+    EXPECT_EQ(model, c.held);
+}
+
+constexpr ChannelDesign kStepped{-46.5f, 0.0f, 1.5f, -3.0f};
+// Steps of 3 dB from -10 dB: -10, -7, -4, -1, and the maximum 0 as the top step.
+constexpr ChannelDesign kNoWholeSteps{-10.0f, 0.0f, 3.0f, -10.0f};
+constexpr ChannelDesign kUnstepped{-20.0f, 10.0f, 0.0f, 0.0f};
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, VolumeLevelTest,
+    ::testing::Values(LevelCase{"OnAStep", kStepped, 0, -12.0f, kOk, -12.0f},
+                      LevelCase{"TheMinimum", kStepped, 0, -46.5f, kOk, -46.5f},
+                      LevelCase{"BelowTheRange", kStepped, 0, -80.0f, kOk, -46.5f},
+                      LevelCase{"AboveTheRange", kStepped, 0, 6.0f, kOk, 0.0f},
+                      LevelCase{"NearerTheLowerStep", kStepped, 0, -13.0f, kOk, -13.5f},
+                      LevelCase{"NearerTheUpperStep", kStepped, 0, -12.3f, kOk, -12.0f},
+                      LevelCase{"HalfWayGoesUp", kStepped, 0, -12.75f, kOk, -12.0f},
+                      LevelCase{"StartLevelBetweenSteps", kStepped, 0, -40.0f, kOk, -40.5f},
+                      LevelCase{"NotANumberIsTheMinimum", kStepped, 0, std::nanf(""), kOk, -46.5f},
+                      LevelCase{"NoSuchChannel", kStepped, 2, -12.0f, kInvalidArg, -3.0f},
+                      LevelCase{"BelowTheLastStep", kNoWholeSteps, 0, -2.0f, kOk, -1.0f},
+                      LevelCase{"TheMaximumIsTheTopStep", kNoWholeSteps, 0, -0.4f, kOk, 0.0f},
+                      LevelCase{"UnsteppedKeepsTheLevel", kUnstepped, 0, 3.3f, kOk, 3.3f},
+                      LevelCase{"UnsteppedClamps", kUnstepped, 0, 12.0f, kOk, 10.0f}),
+    [](const ::testing::TestParamInfo<LevelCase>& info) { return std::string(info.param.name); });
+
+TEST(SimCodecTest, ALevelAtStartBetweenStepsIsHeldOnAStep) {
+    EndpointDesign render = EightChannelRender(0x10EC, 0x0899);
+    ASSERT_TRUE(SetChannel(&render, kPartFront, 1, {-46.5f, 0.0f, 1.5f, -20.0f}));
+    auto system = SimAudioSystemBuilder().Add(render).Build();
+    float held = 0.0f;
+    ASSERT_TRUE(system->PartLevel("render0.front", 1, &held));
+    EXPECT_EQ(held, -19.5f);
 }
 
 struct PathCase {

@@ -74,7 +74,7 @@ MixerEntryDesign MixerInput(int32_t entry) {
     float level = -1.5f * static_cast<float>(entry);
     MixerEntryDesign design;
     design.part = Mute(prefix + "_mute", entry % 2 == 0);
-    design.next = Volume(prefix + "_volume", {InputChannel(level), InputChannel(level - 0.75f)});
+    design.next = Volume(prefix + "_volume", {InputChannel(level), InputChannel(level - 1.5f)});
     return design;
 }
 

@@ -1,14 +1,39 @@
 #include "platform/sim/sim_topology.h"
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <utility>
 
 namespace zelk::sim {
 
+float HeldLevel(const ChannelDesign& channel, float levelDb) {
+    const double minDb = channel.minDb;
+    const double maxDb = channel.maxDb;
+    const double stepDb = channel.stepDb;
+    // Not a number holds the minimum; a range without stepping holds any level of it.
+    const double level = std::isnan(levelDb) ? minDb : static_cast<double>(levelDb);
+    if (level <= minDb)
+        return channel.minDb;
+    if (level >= maxDb)
+        return channel.maxDb;
+    if (!(stepDb > 0.0))
+        return static_cast<float>(level);
+    // The steps either side; the maximum is the top step when the range is no whole number of
+    // steps.
+    const double below = minDb + std::floor((level - minDb) / stepDb) * stepDb;
+    const double above = std::min(below + stepDb, maxDb);
+    return static_cast<float>(level - below >= above - level ? above : below);
+}
+
 SimVolumeLevel::SimVolumeLevel(SimContext* context, std::string name,
                                std::vector<ChannelDesign> channels)
     : SimRefCounted(context, SimKind::kVolumeLevel, std::move(name)),
-      channels_(std::move(channels)) {}
+      channels_(std::move(channels)) {
+    // A control holds only the levels it can: a design's level at start as well.
+    for (ChannelDesign& channel : channels_)
+        channel.levelDb = HeldLevel(channel, channel.levelDb);
+}
 
 Status SimVolumeLevel::GetLevelRange(uint32_t channel, float* minDb, float* maxDb, float* stepDb) {
     if (Status status = Enter("GetLevelRange"); Failed(status))
@@ -43,9 +68,7 @@ Status SimVolumeLevel::SetLevel(uint32_t channel, float levelDb) {
     if (channel >= channels_.size())
         return kInvalidArg;
     ChannelDesign& design = channels_[channel];
-    if (!(levelDb >= design.minDb && levelDb <= design.maxDb))
-        return kInvalidArg;
-    design.levelDb = levelDb;
+    design.levelDb = HeldLevel(design, levelDb);
     context()->StateChanged();
     return kOk;
 }

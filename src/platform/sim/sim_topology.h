@@ -16,13 +16,22 @@
 
 namespace zelk::sim {
 
+// The level a channel holds after SetLevel(levelDb), as the platform's volume-level controls do
+// it: a level below the minimum holds the minimum, above the maximum the maximum; a level between
+// two steps holds the nearer of them, a tie going to the upper one. The steps are minDb + n ×
+// stepDb counted from the minimum, and the maximum is the top step also where the range is no whole
+// number of steps. A channel without stepping (stepDb ≤ 0) holds any level of its range as it is,
+// and not a number holds the minimum.
+float HeldLevel(const ChannelDesign& channel, float levelDb);
+
 class SimVolumeLevel final : public SimRefCounted<VolumeLevelControl> {
   public:
     SimVolumeLevel(SimContext* context, std::string name, std::vector<ChannelDesign> channels);
 
     Status GetLevelRange(uint32_t channel, float* minDb, float* maxDb, float* stepDb) override;
     Status GetLevel(uint32_t channel, float* levelDb) override;
-    // A level outside the channel's range is refused with E_INVALIDARG.
+    // The channel holds HeldLevel(levelDb): clamped to its range and set to a step; the call
+    // succeeds. Only a channel the control does not have is refused, with E_INVALIDARG.
     Status SetLevel(uint32_t channel, float levelDb) override;
 
     // The model's side: no call is counted and no fault applies.
