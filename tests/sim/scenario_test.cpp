@@ -68,7 +68,12 @@ TEST(ScenarioTest, EachBadFileGetsOneMessageNamingTheField) {
     const std::string controlKeys = "(known: channels, minDb, maxDb, stepDb, levelDb)";
     const BadFile cases[] = {
         {"not JSON", "{\n  \"codecs\": [\n", "(file): not valid JSON at line 3, column 1"},
+        {"empty", " \n", "(file): is empty"},
+        {"key given twice", R"({"codecs": [{"device": "0x0899", "device": "0x0662"}]})",
+         "(file): the key \"device\" appears twice in one object"},
         {"not an object", "[1, 2]", "(file): must be an object"},
+        {"text after the object", WithCodec("") + " {}",
+         "(file): not valid JSON at line 1, column 36"},
         {"no codec", "{}", "codecs: must list at least one codec"},
         {"empty codec list", R"({"codecs": []})", "codecs: must list at least one codec"},
         {"misspelt top key", WithCodec("", R"("sed": 3)"),
@@ -179,6 +184,8 @@ TEST(ScenarioTest, AFileThatCannotBeOpenedIsNamed) {
     std::string message;
     EXPECT_FALSE(LoadScenarioFile("/nonexistent/zelk.json", &scenario, &message));
     EXPECT_EQ(message, "/nonexistent/zelk.json: cannot be opened");
+    EXPECT_FALSE(LoadScenarioFile(ZELK_SCENARIO_DIR, &scenario, &message));
+    EXPECT_EQ(message, std::string(ZELK_SCENARIO_DIR) + ": is a folder, not a file");
 }
 
 TEST(ScenarioTest, TheBuiltInDefaultIsTheShippedFile) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -703,13 +704,36 @@ std::string Position(std::string_view text, size_t offset) {
 
 bool ParseScenario(std::string_view text, Scenario* scenario, std::string* message) {
     try {
+        if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+            *message = "(file): is empty";
+            return false;
+        }
+        // A key given twice in one object would silently keep only one of its values.
+        std::vector<std::set<std::string>> keys;
+        std::string twice;
+        auto noteKeys = [&](int, nlohmann::detail::parse_event_t event, Json& parsed) {
+            using Event = nlohmann::detail::parse_event_t;
+            if (event == Event::object_start) {
+                keys.emplace_back();
+            } else if (event == Event::object_end && !keys.empty()) {
+                keys.pop_back();
+            } else if (event == Event::key && !keys.empty() && twice.empty() &&
+                       !keys.back().insert(parsed.get<std::string>()).second) {
+                twice = parsed.get<std::string>();
+            }
+            return true;
+        };
         Json root;
         try {
-            root = Json::parse(text.begin(), text.end(), nullptr, true, true);
+            root = Json::parse(text.begin(), text.end(), noteKeys, true, true);
         } catch (const Json::parse_error& error) {
             // The library counts the offending byte from 1.
             const size_t at = error.byte > 0 ? error.byte - 1 : 0;
             *message = "(file): not valid JSON at " + Position(text, at);
+            return false;
+        }
+        if (!twice.empty()) {
+            *message = "(file): the key \"" + twice + "\" appears twice in one object";
             return false;
         }
         if (!root.is_object()) {
@@ -724,6 +748,11 @@ bool ParseScenario(std::string_view text, Scenario* scenario, std::string* messa
 }
 
 bool LoadScenarioFile(const std::string& path, Scenario* scenario, std::string* message) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        *message = path + ": is a folder, not a file";
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         *message = path + ": cannot be opened";
