@@ -14,6 +14,7 @@ inline constexpr Status kFail = static_cast<Status>(0x80004005u);
 inline constexpr Status kPointer = static_cast<Status>(0x80004003u);
 inline constexpr Status kNoInterface = static_cast<Status>(0x80004002u);
 inline constexpr Status kNotImplemented = static_cast<Status>(0x80004001u);
+inline constexpr Status kAccessDenied = static_cast<Status>(0x80070005u);
 inline constexpr Status kInvalidArg = static_cast<Status>(0x80070057u);
 inline constexpr Status kOutOfMemory = static_cast<Status>(0x8007000Eu);
 inline constexpr Status kNotFound = static_cast<Status>(0x80070490u);

@@ -139,7 +139,7 @@ TEST(SimCodecTest, ControlsKeepTheirRangeAndStoresTheirAccess) {
     value.number = 0x3;
     Ref<PropertyStore> store;
     ASSERT_EQ(endpoint->OpenPropertyStore(StoreAccess::kRead, &store), kOk);
-    EXPECT_EQ(store->SetValue(kKeyPhysicalSpeakers, value), kAccessDenied);
+    EXPECT_EQ(store->SetValue(kKeyPhysicalSpeakers, value), kStoreAccessDenied);
     ASSERT_EQ(endpoint->OpenPropertyStore(StoreAccess::kReadWrite, &store), kOk);
     EXPECT_EQ(store->SetValue(kKeyPhysicalSpeakers, value), kOk);
     EXPECT_EQ(system->EndpointProperty(DataFlow::kRender, 0, kKeyPhysicalSpeakers).number, 0x3u);

@@ -176,6 +176,38 @@ TEST_F(PeerChannelDeviceTest, RefusedLayoutsLeaveTheDeviceAndStillReport) {
     }
 }
 
+// A worker without the right to change endpoint properties: opening the render endpoint's store
+// for writing is refused with E_ACCESSDENIED.
+class PeerChannelWithoutRightsTest : public PeerChannelDeviceTest {
+  protected:
+    PeerChannelWithoutRightsTest() : PeerChannelDeviceTest(Options()) {}
+    static sim::SimPcOptions Options() {
+        sim::EndpointDesign render = sim::CodecRender(sim::kSimDefaultCodec);
+        render.propertyWritesDenied = true;
+        sim::SimPcOptions options;
+        options.audio = sim::SimAudioSystemBuilder().Add(render).Add(
+            sim::MicrophoneCapture(sim::kSimCodecVendor, sim::kSimDefaultCodec));
+        return options;
+    }
+};
+
+TEST_F(PeerChannelWithoutRightsTest, RefusedLayoutWritesKeepTheFormatAndTheReport) {
+    EXPECT_EQ(
+        engine.SetSpeakerLayout(window, sim::kSimCodecVendor, sim::kSimDefaultCodec, 2, 0x3, 0x3),
+        kAccessDenied);
+    EXPECT_STREQ(engine.context->errorText, "[Qaltor] Fail to set render device format!");
+    EXPECT_EQ(Device(), kSevenOne);
+    for (int32_t argument : {0x3, 2, 0x33, 0x3F, 0x63F}) {
+        EXPECT_EQ(Command(CMD_SET_SPEAKERS, argument),
+                  (std::vector<Reply>{{WM_PEER_COMMAND, REPLY_SPEAKERS, 0x63F}}))
+            << argument;
+        EXPECT_EQ(Device(), kSevenOne) << argument;
+    }
+    EXPECT_EQ(Command(CMD_QUERY_SPEAKERS, 0),
+              (std::vector<Reply>{{WM_PEER_COMMAND, REPLY_SPEAKERS, 0x63F}}));
+    EXPECT_EQ(pc.audio().TotalLiveRefs(), 0);
+}
+
 TEST_F(PeerChannelDeviceTest, FailedQueryAnswersFailureAndFallsBackToStereo) {
     pc.audio().Faults().FailAt("system", "CreateDeviceEnumerator", 1, kFail);
     EXPECT_EQ(Command(CMD_QUERY_SPEAKERS, 0),

@@ -65,6 +65,10 @@ struct EndpointDesign {
     // Further property values of the endpoint (speaker masks, formats). A key may appear once.
     std::vector<std::pair<PropertyKey, PropertyValue>> properties;
 
+    // Whether opening the endpoint's property store for writing is refused with E_ACCESSDENIED
+    // (0x80070005), as for a process without the right to change endpoint properties.
+    bool propertyWritesDenied = false;
+
     // Data flow of the endpoint's connector 0.
     ConnectorFlow connectorFlow = ConnectorFlow::kIn;
     // Whether that connector is connected to the codec's connector (GetConnectedTo fails if not).

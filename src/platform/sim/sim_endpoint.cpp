@@ -23,7 +23,7 @@ Status SimPropertyStore::SetValue(const PropertyKey& key, const PropertyValue& v
     if (Status status = Enter("SetValue"); Failed(status))
         return status;
     if (access_ != StoreAccess::kReadWrite)
-        return kAccessDenied;
+        return kStoreAccessDenied;
     std::lock_guard lock(context()->state);
     endpoint_->ChangePropertyLocked(key, value);
     return kOk;
@@ -33,6 +33,7 @@ SimEndpoint::SimEndpoint(SimContext* context, const std::string& name, const End
     : SimRefCounted(context, SimKind::kEndpoint, name),
       flow_(design.flow),
       id_(design.id),
+      propertyWritesDenied_(design.propertyWritesDenied),
       readStore_(context, name + ".store", StoreAccess::kRead, this),
       readWriteStore_(context, name + ".store", StoreAccess::kReadWrite, this),
       topology_(context, name, design) {
@@ -64,6 +65,8 @@ Status SimEndpoint::OpenPropertyStore(StoreAccess access, Ref<PropertyStore>* st
     *store = nullptr;
     if (Status status = Enter("OpenPropertyStore"); Failed(status))
         return status;
+    if (access == StoreAccess::kReadWrite && propertyWritesDenied_)
+        return kAccessDenied;
     *store = Ref<PropertyStore>::Share(access == StoreAccess::kReadWrite ? &readWriteStore_
                                                                          : &readStore_);
     return kOk;

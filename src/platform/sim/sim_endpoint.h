@@ -17,7 +17,7 @@
 namespace zelk::sim {
 
 // The platform's answer to a write through a store opened for reading only.
-inline constexpr Status kAccessDenied = static_cast<Status>(0x80030005u);
+inline constexpr Status kStoreAccessDenied = static_cast<Status>(0x80030005u);
 
 class SimEndpoint;
 
@@ -40,6 +40,8 @@ class SimEndpoint final : public SimRefCounted<AudioEndpoint> {
     SimEndpoint(SimContext* context, const std::string& name, const EndpointDesign& design);
 
     Status GetId(std::u16string* id) override;
+    // For read-write access, refused with E_ACCESSDENIED (0x80070005) when the design denies
+    // property writes, as for a process without the right.
     Status OpenPropertyStore(StoreAccess access, Ref<PropertyStore>* store) override;
     Status ActivateTopology(Ref<DeviceTopology>* topology) override;
 
@@ -59,6 +61,7 @@ class SimEndpoint final : public SimRefCounted<AudioEndpoint> {
 
     DataFlow flow_;
     std::u16string id_;
+    bool propertyWritesDenied_;
     std::vector<std::pair<PropertyKey, PropertyValue>> properties_;  // guarded by the state lock
     SimPropertyStore readStore_;
     SimPropertyStore readWriteStore_;
