@@ -6,8 +6,15 @@
 #
 # Every run starts from the simulated PC's defaults: a fresh runtime folder holds the worker's
 # state, so a state file named by $ZELK_SIM_STATE is not used. $ZELK_SIM_SCENARIO, when set, picks
-# another simulated PC; ZELK_CLOCK=real runs it in real time, to watch the progress come in.
+# another simulated PC, and the argument the codec to select (default 2201, 0x0899):
+#     ZELK_SIM_SCENARIO=scenarios/codec-0662-six-channel.json bash scripts/run.sh 0x0662
+# ZELK_CLOCK=real runs it in real time, to watch the progress come in.
 set -euo pipefail
+codec=${1:-2201}
+# The worker runs in its work folder: a scenario named relative to the caller's folder is made whole.
+if [[ -n ${ZELK_SIM_SCENARIO:-} && $ZELK_SIM_SCENARIO != /* ]]; then
+    export ZELK_SIM_SCENARIO=$PWD/$ZELK_SIM_SCENARIO
+fi
 cd "$(dirname "$0")/.."
 started=$SECONDS
 bash scripts/setup.sh
@@ -30,8 +37,16 @@ export ZELK_CLOCK=${ZELK_CLOCK:-virtual}
 unset ZELK_SIM_STATE
 worker_pid=
 cleanup() {
+    # A worker left behind by a failed step is asked to close (it takes SIGTERM as a close
+    # request), then killed if it has not gone within two seconds.
     if [[ -n $worker_pid ]] && kill -0 "$worker_pid" 2>/dev/null; then
+        kill -TERM "$worker_pid" 2>/dev/null || true
+        for _ in $(seq 20); do
+            kill -0 "$worker_pid" 2>/dev/null || break
+            sleep 0.1
+        done
         kill -KILL "$worker_pid" 2>/dev/null || true
+        wait "$worker_pid" 2>/dev/null || true
     fi
     rm -rf "$ZELK_RUNTIME_DIR"
 }
@@ -49,7 +64,7 @@ done
 echo "worker $worker_pid is up, runtime folder $ZELK_RUNTIME_DIR"
 
 echo "== the peer's view before calibrating"
-"$speaker" select 2201
+"$speaker" select "$codec"
 "$speaker" layout
 "$speaker" gains
 "$speaker" controls
