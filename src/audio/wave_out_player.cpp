@@ -8,6 +8,7 @@
 
 #include "audio/codec_wave_device.h"
 #include "audio/source_format_check.h"
+#include "platform/speaker_mask.h"
 
 namespace zelk {
 namespace {
@@ -20,7 +21,6 @@ constexpr char kCannotOpenText[] = "Cannot open the Wave-Out device!";
 constexpr uint32_t kSineRate = 48000;
 constexpr uint16_t kSineBits = 16;
 constexpr uint32_t kAllEightMask = 0xFF;
-constexpr uint32_t kSevenOneSideMask = 0x63F;
 
 void WriteText(char* text, const char* message) {
     if (text != nullptr)
@@ -37,7 +37,7 @@ WaveFormatExtensible SineFormat(uint16_t channelCount, uint32_t channelMask) {
     format.nAvgBytesPerSec = format.nBlockAlign * kSineRate;
     format.cbSize = 22;
     format.wValidBitsPerSample = kSineBits;
-    format.dwChannelMask = channelMask == kAllEightMask ? kSevenOneSideMask : channelMask;
+    format.dwChannelMask = channelMask == kAllEightMask ? kSevenPointOneMask : channelMask;
     format.SubFormat = kSubtypePcm;
     return format;
 }
@@ -101,7 +101,7 @@ bool WaveOutPlayer::Start(char* infoText, uint16_t deviceId, uint16_t vendorId, 
     }
     WaveFormatExtensible& format = *currentSource_->GetFormat();
     if (format.wFormatTag == kWaveFormatExtensible && format.dwChannelMask == kAllEightMask)
-        format.dwChannelMask = kSevenOneSideMask;
+        format.dwChannelMask = kSevenPointOneMask;
 
     if (deviceIndex == kNoWaveDevice ||
         platform_.waveOut->Open(deviceIndex, format, &WaveOutPlayer::DeviceCallback, this,

@@ -9,7 +9,6 @@ namespace zelk {
 namespace {
 
 constexpr uint32_t kWarmupOver = 0xFFFFFFFFu;
-constexpr int32_t kSubwooferChannel = 4;
 
 bool IsSpeakerChannel(int32_t channel) {
     return channel >= 0 && channel < kSpeakerChannels;

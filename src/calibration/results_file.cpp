@@ -15,7 +15,6 @@ namespace {
 
 constexpr const char* kResultsFileName = "\\Qalto.ini";
 constexpr uint32_t kPathCapacity = 260;
-constexpr int32_t kSubwooferChannel = 4;
 static_assert(kResultsChannels == kSpeakerChannels && kResultsBands == kBands &&
               kResultsMasterSides == kMasterSides);
 
@@ -58,10 +57,6 @@ float ReadLevel(Files* files, const char* path, const char* key) {
     files->ReadIniString(kResultsSection, key, kResultsMissingValue, value, kResultsValueCapacity,
                          path);
     return ResultsLevelOfPercent(ResultsPercentOfText(value));
-}
-
-bool IsSixChannelCodec(uint16_t deviceId) {
-    return deviceId == 0x0892 || deviceId == 0x0662;
 }
 
 }  // namespace
@@ -133,9 +128,7 @@ Status ApplyStoredResults(CalibrationContext* context, WindowHandle window, uint
     control->SetMasterLevels(left, right);
 
     const int32_t lastChannel =
-        IsSixChannelCodec(deviceId) && context->renderTopologyKind == kTopologySixChannel
-            ? 5
-            : kSpeakerChannels - 1;
+        LastServedChannel(deviceId, context->renderTopologyKind == kTopologySixChannel);
     for (int32_t channel = 0; channel <= lastChannel; ++channel) {
         const float level = ReadLevel(files, path, ResultsChannelKey(channel, band));
         const int32_t pass = channel == kSubwooferChannel ? 1 : 0;

@@ -6,23 +6,9 @@ namespace zelk {
 
 namespace {
 
-constexpr int32_t kSubwooferChannel = 4;
-constexpr int32_t kCenterChannel = 5;
-constexpr uint16_t kSixChannelDevices[] = {0x0892, 0x0662};
-
 float MediumResult(const CalibrationContext* context, int32_t channel) {
     int32_t resultPass = channel == kSubwooferChannel ? 1 : 0;
     return context->channelLevels[resultPass][channel][kBandMedium];
-}
-
-// Last speaker channel the codec has: 5 on a six-channel topology of the six-channel codecs.
-int32_t LastCodecChannel(const CalibrationContext* context) {
-    bool sixChannelCodec = false;
-    for (uint16_t device : kSixChannelDevices)
-        sixChannelCodec = sixChannelCodec || context->deviceId == device;
-    if (sixChannelCodec && context->renderTopologyKind == kTopologySixChannel)
-        return kCenterChannel;
-    return kSpeakerChannels - 1;
 }
 
 // The playback pass sounds the calibrated Medium levels of the run's layout; what lies outside
@@ -48,7 +34,8 @@ void ApplyMediumResults(CalibrationContext* context, EndpointControl* control) {
         else
             control->SetChannelLevel(channel, MediumResult(context, channel));
     }
-    int32_t lastChannel = LastCodecChannel(context);
+    const int32_t lastChannel =
+        LastServedChannel(context->deviceId, context->renderTopologyKind == kTopologySixChannel);
     for (int32_t channel = context->channelCount; channel <= lastChannel; ++channel)
         control->RestoreChannelLevel(channel);
 }

@@ -7,9 +7,6 @@ namespace zelk {
 
 namespace {
 
-constexpr uint16_t kSixOrEightChannelCodec = 0x0892;
-constexpr uint16_t kSixChannelCodec = 0x0662;
-
 size_t FlowIndex(DataFlow flow) {
     return flow == DataFlow::kRender ? 0 : 1;
 }
@@ -101,7 +98,7 @@ Status EndpointControl::ScanEndpoints(DataFlow flow, const char16_t* matchText,
             walk = WalkMicrophoneTopology(enumerator_.get(), index, record.levelControl,
                                           record.muteControl);
             kind = kTopologyMicrophone;
-        } else if (deviceId_ == kSixOrEightChannelCodec) {
+        } else if (deviceId_ == kSixOrEightChannelCodecId) {
             walk = WalkSixChannelTopology(enumerator_.get(), index, record.levelControl,
                                           record.muteControl, &inputCount);
             kind = kTopologySixChannel;
@@ -111,7 +108,7 @@ Status EndpointControl::ScanEndpoints(DataFlow flow, const char16_t* matchText,
                                                 record.muteControl, &inputCount);
                 kind = kTopologyEightChannel;
             }
-        } else if (deviceId_ == kSixChannelCodec) {
+        } else if (deviceId_ == kSixChannelCodecId) {
             walk = WalkSixChannelTopology(enumerator_.get(), index, record.levelControl,
                                           record.muteControl, &inputCount);
             kind = kTopologySixChannel;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "endpoint/codec_facts.h"
 #include "endpoint/endpoint_enumerator.h"
 #include "endpoint/endpoint_record.h"
 #include "platform/core_audio.h"
@@ -19,8 +20,6 @@ namespace zelk {
 inline constexpr int32_t kTopologyEightChannel = 8;
 inline constexpr int32_t kTopologySixChannel = 6;
 inline constexpr int32_t kTopologyMicrophone = 2;
-
-inline constexpr uint16_t kCodecVendorId = 0x10EC;
 
 class EndpointControl {
   public:

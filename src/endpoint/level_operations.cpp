@@ -4,14 +4,13 @@
 
 #include <cmath>
 
+#include "endpoint/topology_walks.h"
+
 namespace zelk {
 
 namespace {
 
 constexpr int32_t kMasterSlot = 0;
-constexpr int32_t kLastMixerSlot = 12;
-constexpr uint16_t kSixOrEightChannelCodec = 0x0892;
-constexpr uint16_t kSixChannelCodec = 0x0662;
 constexpr float kMicrophoneGainDb = 12.0f;
 constexpr float kBoostGainDb = 30.0f;
 constexpr float kRaiseSteps = 20.0f;
@@ -106,8 +105,7 @@ void RestoreLevels(EndpointRecord& record, int32_t first, int32_t last) {
 }  // namespace
 
 bool EndpointControl::SixChannelLayout() const {
-    return (deviceId_ == kSixOrEightChannelCodec || deviceId_ == kSixChannelCodec) &&
-           masterInputCount_ == 9;
+    return MayBeSixChannelCodec(deviceId_) && masterInputCount_ == 9;
 }
 
 EndpointRecord* EndpointControl::RenderRecord() {

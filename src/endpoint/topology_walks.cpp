@@ -7,8 +7,6 @@ namespace zelk {
 
 namespace {
 
-constexpr int32_t kLastMixerSlot = 12;
-
 enum class Side { kIncoming, kOutgoing };
 
 // A call that reports success but hands back nothing counts as a failure. The reference is read

@@ -19,6 +19,9 @@
 
 namespace zelk {
 
+// The last render part slot a walk fills (the eight-channel topology's last mixer input).
+inline constexpr int32_t kLastMixerSlot = 12;
+
 // levelControls and muteControls are a record's arrays of kPartSlots entries. A walk's failure
 // is the failing platform call's status, 0x88890003 for a connector of the wrong data flow, or
 // 0x80004005; on failure the slots may hold what the walk collected before it failed.

@@ -9,6 +9,7 @@
 
 #include "audio/wave_in_recorder.h"
 #include "audio/wave_out_player.h"
+#include "endpoint/codec_facts.h"
 #include "endpoint/endpoint_control.h"
 #include "platform/platform.h"
 #include "platform/status.h"
@@ -21,18 +22,9 @@ inline constexpr uint32_t CALIBRATION_TIMER_PERIOD_MS = 10;
 inline constexpr float kLevelFloorDb = -65.25f;
 
 inline constexpr int32_t kPasses = 3;
-inline constexpr int32_t kSpeakerChannels = 8;
 inline constexpr int32_t kBands = 3;
-inline constexpr int32_t kMasterSides = 2;
-inline constexpr int32_t kMasterLeft = 0;
-inline constexpr int32_t kMasterRight = 1;
 inline constexpr int32_t kWavPathLength = 260;
 inline constexpr int32_t kErrorTextLength = 1024;
-
-// Master side of a speaker channel: right for 1, 3 and 7, left for every other.
-constexpr int32_t MasterSideOf(int32_t channel) {
-    return (channel == 1 || channel == 3 || channel == 7) ? kMasterRight : kMasterLeft;
-}
 
 class CalibrationContext {
   public:

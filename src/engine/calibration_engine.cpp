@@ -7,6 +7,7 @@
 
 #include "calibration/calibration_sequencer.h"
 #include "calibration/results_file.h"
+#include "platform/speaker_mask.h"
 
 namespace zelk {
 
@@ -149,7 +150,7 @@ Status CalibrationEngine::SetSpeakerLayout(WindowHandle window, uint16_t vendorI
                                            uint32_t physicalSpeakers, uint32_t fullRangeSpeakers) {
     if (!context || state == ENGINE_RUNNING)
         return kFail;
-    const uint32_t mask = StandardSpeakerMask(count);
+    const uint32_t mask = MaskOfChannelCount(count);
     if (mask == 0)
         return kFail;
     if ((physicalSpeakers & ~mask) != 0 || (fullRangeSpeakers & ~mask) != 0)

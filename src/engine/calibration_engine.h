@@ -24,22 +24,6 @@ inline constexpr int32_t ENGINE_FAILED = -1;
 
 using CompletionCallback = void (*)(void*);
 
-// Standard speaker mask of a channel count of 2, 4, 6 or 8; 0 for any other count.
-constexpr uint32_t StandardSpeakerMask(uint32_t count) {
-    switch (count) {
-        case 2:
-            return 0x3;
-        case 4:
-            return 0x33;
-        case 6:
-            return 0x3F;
-        case 8:
-            return 0x63F;
-        default:
-            return 0;
-    }
-}
-
 // The two integer scales of a level, both truncated toward zero, with the floor (-65.25 dB) at 0:
 // percent of the scale (0 dB is 100; computed in double precision and rounded to single precision
 // before the truncation) and gain value (0 dB is 50; computed in double precision). Values beyond

@@ -10,7 +10,6 @@ namespace zelk {
 
 namespace {
 
-constexpr int32_t kSubwooferChannel = 4;
 constexpr int32_t kPassOfChannel[kSpeakerChannels] = {0, 0, 0, 0, 1, 0, 0, 0};
 
 }  // namespace

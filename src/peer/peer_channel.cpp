@@ -10,10 +10,9 @@ constexpr int32_t kLowThresholdPercent = 20;
 constexpr int32_t kHighThresholdPercent = 50;
 
 constexpr uint16_t kStereoChannels = 2;
-constexpr uint32_t kStereoMask = 0x3;
 
 bool IsKnownDevice(int32_t deviceId) {
-    for (uint16_t known : CODEC_DEVICE_IDS) {
+    for (uint16_t known : kKnownCodecIds) {
         if (deviceId == known)
             return true;
     }
@@ -61,7 +60,7 @@ intptr_t PeerChannel::OnPeerCommand(uint32_t wParam, int32_t lParam) {
             break;
         }
         case CMD_SELECT_CODEC:
-            vendorId = CODEC_VENDOR_ID;
+            vendorId = kCodecVendorId;
             if (IsKnownDevice(lParam))
                 deviceId = static_cast<uint16_t>(lParam);
             break;
@@ -80,7 +79,7 @@ void PeerChannel::StartCalibration(bool singleChannel, int32_t argument) {
     if (engine_.GetState() == ENGINE_RUNNING)
         return;
     if (singleChannel) {
-        if (argument < 0 || argument >= CHANNEL_SLOTS)
+        if (argument < 0 || argument >= kSpeakerChannels)
             return;
         runMode = 1;
         runSingleChannel = argument;
@@ -120,7 +119,7 @@ void PeerChannel::OnStartButton() {
     // Refused during a run, like any start.
     if (engine_.GetState() == ENGINE_RUNNING)
         return;
-    vendorId = CODEC_VENDOR_ID;
+    vendorId = kCodecVendorId;
     deviceId = START_BUTTON_DEVICE_ID;
     StartCalibration(false, 0);
 }
@@ -146,7 +145,7 @@ void PeerChannel::ReportSpeakerLayout() {
 
 void PeerChannel::ReportChannelGains() {
     const WindowHandle peer = FindPeer();
-    for (int32_t slot = 0; slot < CHANNEL_SLOTS; ++slot) {
+    for (int32_t slot = 0; slot < kSpeakerChannels; ++slot) {
         int32_t value = 0;
         if (Succeeded(engine_.GetChannelGain(window_, vendorId, deviceId,
                                              static_cast<uint32_t>(slot), &value)))
@@ -159,7 +158,7 @@ void PeerChannel::OnCalibrationComplete(void* arg) {
 }
 
 void PeerChannel::Complete() {
-    int32_t percents[CHANNEL_SLOTS] = {};
+    int32_t percents[kSpeakerChannels] = {};
     if (engine_.GetState() == ENGINE_DONE && Succeeded(engine_.GetLevelPercents(percents)) &&
         runMode != 1) {
         engine_.ApplyResults(window_, runVendorId, runDeviceId, APPLY_MEDIUM);

@@ -37,7 +37,7 @@ class PeerChannel {
     void ForwardProgress();
 
     // Channel state; the initial values select the Start button's codec and a stereo run.
-    uint16_t vendorId = CODEC_VENDOR_ID;
+    uint16_t vendorId = kCodecVendorId;
     uint16_t deviceId = START_BUTTON_DEVICE_ID;
     int32_t runMode = 2;
     int32_t runSingleChannel = 0;
@@ -46,7 +46,7 @@ class PeerChannel {
     int32_t fullRunMode = 2;
     // The codec the current or last run measured; its completion applies the results there, even
     // when another codec was selected meanwhile.
-    uint16_t runVendorId = CODEC_VENDOR_ID;
+    uint16_t runVendorId = kCodecVendorId;
     uint16_t runDeviceId = START_BUTTON_DEVICE_ID;
     // The progress pair posted last; kept across runs.
     int32_t lastPassNumber = 0;

@@ -3,9 +3,12 @@
 // The messages between the worker and its peer, the control application's window "Speaker":
 // message numbers, command and reply codes, the dialog's control identifiers and the speaker masks
 // with their channel counts. Shared by the worker and the peer tool; it needs nothing but the
-// standard library.
+// standard library and two headers of constants.
 
 #include <cstdint>
+
+#include "endpoint/codec_facts.h"
+#include "platform/speaker_mask.h"
 
 namespace zelk {
 
@@ -41,10 +44,8 @@ inline constexpr int32_t APPLY_MEDIUM = 0;
 inline constexpr int32_t APPLY_LOW = 1;
 inline constexpr int32_t APPLY_HIGH = 2;
 
-// The codecs a peer may select.
-inline constexpr uint16_t CODEC_VENDOR_ID = 0x10EC;
-inline constexpr uint16_t CODEC_DEVICE_IDS[] = {0x0662, 0x0892, 0x0899};
-inline constexpr uint16_t START_BUTTON_DEVICE_ID = 0x0899;
+// The codec the Start button selects (the peer may select any of kKnownCodecIds).
+inline constexpr uint16_t START_BUTTON_DEVICE_ID = kEightChannelCodecId;
 
 // The dialog's controls (low 16 bits of a WM_COMMAND wParam; high 16 bits 0 for a click).
 inline constexpr int IDC_OK = 1;
@@ -53,9 +54,9 @@ inline constexpr int IDC_START_BUTTON = 1001;
 inline constexpr int IDC_STOP_BUTTON = 1002;
 inline constexpr int IDC_BUTTON1 = 1003;
 
-// Speaker channels in the order of the channel slots; the channel bit of slot k is 1 << k.
-inline constexpr int32_t CHANNEL_SLOTS = 8;
-inline constexpr const char* CHANNEL_SLOT_NAMES[CHANNEL_SLOTS] = {
+// Names of the speaker channels, which are the peer's channel slots; the channel bit of slot k is
+// 1 << k.
+inline constexpr const char* CHANNEL_SLOT_NAMES[kSpeakerChannels] = {
     "front left", "front right", "rear left", "rear right",
     "subwoofer",  "center",      "side left", "side right",
 };
@@ -66,39 +67,11 @@ struct SpeakerBit {
     const char* name;
 };
 inline constexpr SpeakerBit SPEAKER_BITS[] = {
-    {0x1, "front left"}, {0x2, "front right"}, {0x4, "front center"}, {0x8, "low frequency"},
-    {0x10, "back left"}, {0x20, "back right"}, {0x200, "side left"},  {0x400, "side right"},
+    {kSpeakerFrontLeft, "front left"},     {kSpeakerFrontRight, "front right"},
+    {kSpeakerFrontCenter, "front center"}, {kSpeakerLowFrequency, "low frequency"},
+    {kSpeakerBackLeft, "back left"},       {kSpeakerBackRight, "back right"},
+    {kSpeakerSideLeft, "side left"},       {kSpeakerSideRight, "side right"},
 };
-
-// The four known speaker layouts.
-struct SpeakerLayout {
-    uint32_t mask;
-    int32_t channels;
-};
-inline constexpr SpeakerLayout SPEAKER_LAYOUTS[] = {
-    {0x3, 2},
-    {0x33, 4},
-    {0x3F, 6},
-    {0x63F, 8},
-};
-
-// Channel count of a known speaker mask; 0 for any other mask.
-constexpr int32_t ChannelCountOfMask(uint32_t mask) {
-    for (const SpeakerLayout& layout : SPEAKER_LAYOUTS) {
-        if (layout.mask == mask)
-            return layout.channels;
-    }
-    return 0;
-}
-
-// Standard speaker mask of 2, 4, 6 or 8 channels; 0 for any other count.
-constexpr uint32_t MaskOfChannelCount(int32_t channels) {
-    for (const SpeakerLayout& layout : SPEAKER_LAYOUTS) {
-        if (layout.channels == channels)
-            return layout.mask;
-    }
-    return 0;
-}
 
 // What CMD_SET_SPEAKERS asks of the engine: a channel count and the mask for both speaker masks.
 struct SpeakerRequest {

@@ -68,15 +68,6 @@ TEST(LevelConversionTest, PercentAndGainTruncateTowardZeroFromTheFloor) {
               std::numeric_limits<int32_t>::min());
 }
 
-TEST(SpeakerMaskTest, StandardMaskOfEachCount) {
-    EXPECT_EQ(StandardSpeakerMask(2), 0x3u);
-    EXPECT_EQ(StandardSpeakerMask(4), 0x33u);
-    EXPECT_EQ(StandardSpeakerMask(6), 0x3Fu);
-    EXPECT_EQ(StandardSpeakerMask(8), 0x63Fu);
-    for (uint32_t count : {0u, 1u, 3u, 5u, 7u, 9u, 0x3Fu})
-        EXPECT_EQ(StandardSpeakerMask(count), 0u) << count;
-}
-
 // An engine on a machine without the codec.
 class EngineWithoutCodecTest : public ::testing::Test {
   protected:

@@ -22,7 +22,7 @@ namespace {
 
 using Reading = StoredLevel::Reading;
 
-static_assert(zelk::kResultsChannels == zelk::CHANNEL_SLOTS,
+static_assert(zelk::kResultsChannels == zelk::kSpeakerChannels,
               "the results file's channels are the peer's channel slots");
 
 // A key that is not in the file reads as this, which no stored line can hold.

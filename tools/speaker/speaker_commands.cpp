@@ -58,10 +58,10 @@ bool BuildRequest(const Options& options, Request* request, std::string* error) 
         if (!int32Argument(0, &request->lParam))
             return false;
         bool known = false;
-        for (uint16_t device : zelk::CODEC_DEVICE_IDS)
+        for (uint16_t device : zelk::kKnownCodecIds)
             known = known || request->lParam == device;
         request->text =
-            known ? "selected codec " + Hex4(zelk::CODEC_VENDOR_ID) + ":" + Hex4(request->lParam)
+            known ? "selected codec " + Hex4(zelk::kCodecVendorId) + ":" + Hex4(request->lParam)
                   : "posted select " + argument(0) +
                         "; the worker keeps its codec for an unknown device "
                         "(known: 1634, 2194, 2201)";
@@ -70,7 +70,7 @@ bool BuildRequest(const Options& options, Request* request, std::string* error) 
         request->text = "calibration started";
     } else if (command == "calibrate-channel") {
         const std::optional<int64_t> slot = ParseInteger(argument(0));
-        if (!slot || *slot < 0 || *slot >= zelk::CHANNEL_SLOTS) {
+        if (!slot || *slot < 0 || *slot >= zelk::kSpeakerChannels) {
             *error = "calibrate-channel needs a channel slot 0..7, not \"" + argument(0) + "\"";
             return false;
         }
@@ -289,7 +289,8 @@ class Session {
                     return Verdict::kContinue;
                 report_.Gain(m.wParam, m.lParam);
                 lastValue = peer_.Elapsed();
-                return ++values == zelk::CHANNEL_SLOTS ? Verdict::kSucceeded : Verdict::kContinue;
+                return ++values == zelk::kSpeakerChannels ? Verdict::kSucceeded
+                                                          : Verdict::kContinue;
             },
             [&] {
                 if (values > 0)

@@ -67,7 +67,7 @@ std::string Escape(const std::string& text) {
 std::string ChannelOfBit(int32_t channelBit) {
     if (channelBit == 0)
         return "none";
-    for (int32_t slot = 0; slot < zelk::CHANNEL_SLOTS; ++slot) {
+    for (int32_t slot = 0; slot < zelk::kSpeakerChannels; ++slot) {
         if (channelBit == (1 << slot))
             return zelk::CHANNEL_SLOT_NAMES[slot];
     }
@@ -193,7 +193,7 @@ void Reporter::SpeakersFailed() {
 }
 
 void Reporter::Gain(uint32_t slot, int32_t value) {
-    const std::string channel = slot < static_cast<uint32_t>(zelk::CHANNEL_SLOTS)
+    const std::string channel = slot < static_cast<uint32_t>(zelk::kSpeakerChannels)
                                     ? zelk::CHANNEL_SLOT_NAMES[slot]
                                     : "slot " + std::to_string(slot);
     char text[64];
