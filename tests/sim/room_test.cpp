@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -41,9 +42,26 @@ class StandInLevels : public CodecLevels {
         return true;
     }
 
+    uint32_t RenderLayoutMask(int32_t endpointIndex) const override {
+        EXPECT_EQ(endpointIndex, kRenderEndpoint);
+        return layout;
+    }
+    bool MixerPathDb(int32_t endpointIndex, int32_t input, int32_t speakerChannel,
+                     float* db) const override {
+        EXPECT_EQ(endpointIndex, kRenderEndpoint);
+        const auto found = mixerDb.find(input);
+        if (found == mixerDb.end() || !found->second[static_cast<size_t>(speakerChannel)])
+            return false;
+        *db = *found->second[static_cast<size_t>(speakerChannel)];
+        return true;
+    }
+
     std::array<std::optional<float>, 8> speakerDb = {0.0f, 0.0f, 0.0f, 0.0f,
                                                      0.0f, 0.0f, 0.0f, 0.0f};
     std::optional<float> micDb = 0.0f;
+    uint32_t layout = kEverySpeaker;
+    // Per mixer input: its path to front left and front right (none: silent).
+    std::map<int32_t, std::array<std::optional<float>, 2>> mixerDb;
 };
 
 WaveFormatExtensible Format(uint16_t tag, uint16_t channels, uint16_t bits, uint32_t mask = 0,
@@ -269,6 +287,114 @@ TEST(RoomTest, NoiseRepeatsWithItsSeedAndStaysWithinItsFloor) {
     }
     EXPECT_LT(std::abs(sum / static_cast<double>(first.size())), 10.0);  // centred on zero
     EXPECT_GT(*std::max_element(first.begin(), first.end()), bound / 2);
+}
+
+// The render endpoint's layout (its device format's mask) decides which speakers a stream channel
+// reaches: a channel whose speaker's bit is not in it reaches none.
+TEST(RoomTest, TheLayoutDecidesWhichSpeakersAStreamReaches) {
+    struct Case {
+        const char* name;
+        uint32_t layout;
+        std::vector<int> heard;  // speakers the 7.1 stream reaches
+    };
+    const std::vector<int16_t> values = {1000, 1100, 1200, 1300, 1400, 1500, 1600, 1700};
+    const std::vector<int> speakerOfChannel = {0, 1, 5, 4, 2, 3, 6, 7};
+    for (const Case& c :
+         {Case{"7.1", 0x63F, {0, 1, 2, 3, 4, 5, 6, 7}}, Case{"stereo", 0x3, {0, 1}},
+          Case{"quad", 0x33, {0, 1, 2, 3}}, Case{"5.1", 0x3F, {0, 1, 2, 3, 4, 5}},
+          Case{"none", 0x0, {}},
+          Case{"no layout", CodecLevels::kEverySpeaker, {0, 1, 2, 3, 4, 5, 6, 7}}}) {
+        StandInLevels levels;
+        levels.layout = c.layout;
+        Room room(levels, kRenderEndpoint, kCaptureEndpoint, Quiet());
+        const auto frames = ConstantFrames16(values, Room::kSamplesPerStep);
+        room.Play(1, Format(kWaveFormatExtensible, 8, 16, 0x63F), frames.data(),
+                  Room::kSamplesPerStep);
+        double expected = 0.0;
+        for (size_t channel = 0; channel < values.size(); ++channel) {
+            const int speaker = speakerOfChannel[channel];
+            if (std::find(c.heard.begin(), c.heard.end(), speaker) != c.heard.end())
+                expected +=
+                    values[channel] * room.options().couplings[static_cast<size_t>(speaker)];
+        }
+        EXPECT_EQ(CaptureStep(room, 2)[0], Clip(expected)) << c.name;
+    }
+}
+
+// A source on a mixer input reaches the front speakers through the input's path, and is silent
+// while the path is (a muted input): the formula of docs/simulator.md, sample by sample.
+TEST(RoomTest, AnUnmutedMixerInputCarriesItsSourceToTheFrontSpeakers) {
+    StandInLevels levels;
+    levels.mixerDb[2] = {-6.0f, -12.0f};
+    RoomOptions options = Quiet(1);
+    MixerSourceDesign hum;
+    hum.input = 2;
+    hum.kind = MixerSourceDesign::Kind::kHum;
+    hum.levelDbfs = -10.0;
+    hum.frequencyHz = 50.0;
+    options.mixerSources = {hum};
+    Room room(levels, kRenderEndpoint, kCaptureEndpoint, options);
+    const double through = Amplitude(-10.0) * (Amplitude(-6.0) * options.couplings[0] +
+                                               Amplitude(-12.0) * options.couplings[1]);
+    for (int64_t step : {5, 6, 1000}) {
+        const auto samples = CaptureStep(room, step);
+        for (uint32_t j = 0; j < Room::kSamplesPerStep; ++j) {
+            const double n = static_cast<double>(step - 1) * Room::kSamplesPerStep + j;
+            const double hummed = std::sin(2.0 * 3.14159265358979323846 * 50.0 * n / 48000.0);
+            ASSERT_EQ(samples[2 * j], Clip(32768.0 * through * hummed)) << step << " " << j;
+            ASSERT_EQ(samples[2 * j + 1], 0);  // the unconnected input hears nothing
+        }
+    }
+    // Muted (or absent): nothing; another input's path carries nothing of this source.
+    levels.mixerDb[2] = {std::nullopt, std::nullopt};
+    levels.mixerDb[3] = {0.0f, 0.0f};
+    const auto silent = CaptureStep(room, 7);
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
+}
+
+TEST(RoomTest, ProgramMaterialRepeatsForItsSeedAndStaysWithinItsPeak) {
+    MixerSourceDesign program;
+    program.kind = MixerSourceDesign::Kind::kProgram;
+    program.seed = 7;
+    MixerSourceDesign other = program;
+    other.seed = 8;
+    double peak = 0.0;
+    double energy = 0.0;
+    int differing = 0;
+    const int64_t start = 48000 * 3600;  // an hour in: no precision lost
+    for (int64_t n = start; n < start + 48000; ++n) {
+        const double value = Room::MixerSignal(program, n);
+        ASSERT_EQ(value, Room::MixerSignal(program, n));
+        peak = std::max(peak, std::abs(value));
+        energy += value * value;
+        differing += value != Room::MixerSignal(other, n) ? 1 : 0;
+    }
+    EXPECT_LE(peak, 1.0);
+    EXPECT_GT(peak, 0.3);
+    EXPECT_GT(energy / 48000.0, 0.01);  // not silence
+    EXPECT_GT(differing, 47000);
+}
+
+TEST(RoomTest, CaptureDelaysAreSeededAndWithinTheJitter) {
+    StandInLevels levels;
+    auto delays = [&](int32_t jitter, uint64_t seed) {
+        RoomOptions options = Quiet();
+        options.latencyJitterBlocks = jitter;
+        options.jitterSeed = seed;
+        Room room(levels, kRenderEndpoint, kCaptureEndpoint, options);
+        std::vector<int32_t> drawn;
+        for (int i = 0; i < 200; ++i)
+            drawn.push_back(room.NextCaptureDelay());
+        return drawn;
+    };
+    EXPECT_EQ(delays(0, 3), std::vector<int32_t>(200, 0));
+    const auto first = delays(3, 11);
+    EXPECT_EQ(first, delays(3, 11));
+    EXPECT_NE(first, delays(3, 12));
+    for (int32_t delay = 0; delay <= 3; ++delay)
+        EXPECT_NE(std::find(first.begin(), first.end(), delay), first.end()) << delay;
+    EXPECT_TRUE(
+        std::all_of(first.begin(), first.end(), [](int32_t d) { return d >= 0 && d <= 3; }));
 }
 
 TEST(RoomTest, StreamsOfOtherRatesArePickedFrameByFrame) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -454,6 +455,187 @@ TEST_F(SimWaveDeviceTest, ADroppedHandleReturnsItsBlocksAndCloses) {
     EXPECT_EQ(out.OpenStreams(), 0);
     clock.AdvanceBy(100'000);  // no step of the closed device runs any more
     EXPECT_TRUE(callbacks.Taken().empty());
+}
+
+// Capture as devices give it, through a room whose center speaker alone reaches the microphone at
+// 0 dB, without noise: a render stream of mono blocks, each holding its own constant, is heard
+// sample for sample.
+class CaptureInTheRoomTest : public ::testing::Test {
+  protected:
+    class FlatLevels : public CodecLevels {
+      public:
+        bool RenderPathDb(int32_t, int32_t, float* db) const override {
+            *db = 0.0f;
+            return true;
+        }
+        bool CapturePathDb(int32_t, float* db) const override {
+            *db = 0.0f;
+            return true;
+        }
+    };
+
+    static RoomOptions Options(int32_t jitter, uint64_t seed, double noise = 0.0) {
+        RoomOptions options;
+        options.couplings = {0, 0, 0, 0, 0, 1.0, 0, 0};
+        options.noiseAmplitude = noise;
+        options.latencyBlocks = 1;
+        options.latencyJitterBlocks = jitter;
+        options.jitterSeed = seed;
+        return options;
+    }
+
+    static constexpr int kCaptured = 40;
+
+    // Plays kCaptured blocks of value 100 × (k + 1) and records kCaptured blocks from time 0 on:
+    // what came back, in the order it came.
+    static std::vector<Callbacks::Entry> PlayAndRecord(const RoomOptions& options,
+                                                       std::vector<int16_t>* firstSamples) {
+        VirtualClock clock;
+        SimSync sync(clock);
+        FlatLevels levels;
+        Room room(levels, 0, 0, options);
+        SimWaveOut out(clock, sync, {{u"speaker", 8, &room, ""}});
+        SimWaveIn in(clock, sync, {{u"microphone", 2, &room, ""}});
+        Callbacks played;
+        Callbacks recorded;
+        played.clock = &clock;
+        recorded.clock = &clock;
+        std::unique_ptr<WaveOutDevice> speaker;
+        std::unique_ptr<WaveInDevice> microphone;
+        EXPECT_EQ(out.Open(0, PcmFormat(1, 48000, 16), &Callbacks::Record, &played, &speaker),
+                  kMmNoError);
+        EXPECT_EQ(in.Open(0, PcmFormat(2, 48000, 16), &Callbacks::Record, &recorded, &microphone),
+                  kMmNoError);
+        std::vector<std::vector<int16_t>> playing(kCaptured);
+        std::vector<std::vector<int16_t>> recording(kCaptured);
+        std::vector<WaveHeader> outHeaders(kCaptured);
+        std::vector<WaveHeader> inHeaders(kCaptured);
+        for (int k = 0; k < kCaptured; ++k) {
+            playing[k].assign(Room::kSamplesPerStep, static_cast<int16_t>(100 * (k + 1)));
+            outHeaders[k].data = reinterpret_cast<uint8_t*>(playing[k].data());
+            outHeaders[k].bufferLength = Room::kSamplesPerStep * 2;
+            recording[k].assign(Room::kSamplesPerStep * 2, -1);
+            inHeaders[k].data = reinterpret_cast<uint8_t*>(recording[k].data());
+            inHeaders[k].bufferLength = Room::kSamplesPerStep * 4;
+            inHeaders[k].user = static_cast<uintptr_t>(k);
+            EXPECT_EQ(speaker->Prepare(&outHeaders[k]), kMmNoError);
+            EXPECT_EQ(speaker->Write(&outHeaders[k]), kMmNoError);
+            EXPECT_EQ(microphone->Prepare(&inHeaders[k]), kMmNoError);
+            EXPECT_EQ(microphone->AddBuffer(&inHeaders[k]), kMmNoError);
+        }
+        EXPECT_EQ(microphone->Start(), kMmNoError);
+        clock.AdvanceBy((kCaptured + 5) * kDeviceStepUs);
+        std::vector<Callbacks::Entry> entries = recorded.Taken();
+        firstSamples->clear();
+        for (const auto& block : recording)
+            firstSamples->push_back(block[0]);
+        EXPECT_EQ(microphone->Reset(), kMmNoError);
+        EXPECT_EQ(speaker->Reset(), kMmNoError);
+        for (int k = 0; k < kCaptured; ++k) {
+            EXPECT_EQ(microphone->Unprepare(&inHeaders[k]), kMmNoError);
+            EXPECT_EQ(speaker->Unprepare(&outHeaders[k]), kMmNoError);
+        }
+        EXPECT_EQ(microphone->Close(), kMmNoError);
+        EXPECT_EQ(speaker->Close(), kMmNoError);
+        entries.erase(entries.begin());  // the open message
+        return entries;
+    }
+};
+
+TEST_F(CaptureInTheRoomTest, JitterDelaysBlocksInOrderWithoutLosingAudio) {
+    std::vector<int16_t> heard;
+    const auto blocks = PlayAndRecord(Options(3, 5), &heard);
+    ASSERT_EQ(blocks.size(), static_cast<size_t>(kCaptured));
+    int late = 0;
+    int64_t previous = 0;
+    for (int k = 0; k < kCaptured; ++k) {
+        SCOPED_TRACE(k);
+        // In order, whole, each holding the step that filled it: block k is filled at step k + 1
+        // and hears step k, when render block k - 1 played.
+        EXPECT_EQ(blocks[k].message, kWimData);
+        EXPECT_EQ(blocks[k].user, static_cast<uintptr_t>(k));
+        EXPECT_EQ(blocks[k].bytesRecorded, Room::kSamplesPerStep * 4);
+        EXPECT_EQ(heard[static_cast<size_t>(k)], k == 0 ? 0 : 100 * k);
+        // Late by 0 to 3 steps, never before an earlier block.
+        const int64_t filledUs = (k + 1) * kDeviceStepUs;
+        EXPECT_GE(blocks[k].atUs, filledUs);
+        EXPECT_LE(blocks[k].atUs, filledUs + 3 * kDeviceStepUs);
+        EXPECT_GE(blocks[k].atUs, previous);
+        previous = blocks[k].atUs;
+        late += blocks[k].atUs > filledUs ? 1 : 0;
+    }
+    EXPECT_GT(late, 5);
+    EXPECT_LT(late, kCaptured);
+
+    // The same seed gives the same arrivals; another seed others; no jitter, every block at once.
+    std::vector<int16_t> again;
+    auto times = [](const std::vector<Callbacks::Entry>& entries) {
+        std::vector<int64_t> at;
+        for (const auto& entry : entries)
+            at.push_back(entry.atUs);
+        return at;
+    };
+    EXPECT_EQ(times(PlayAndRecord(Options(3, 5), &again)), times(blocks));
+    EXPECT_EQ(again, heard);
+    EXPECT_NE(times(PlayAndRecord(Options(3, 6), &again)), times(blocks));
+    EXPECT_EQ(again, heard);
+    const auto prompt = times(PlayAndRecord(Options(0, 5), &again));
+    for (int k = 0; k < kCaptured; ++k)
+        EXPECT_EQ(prompt[static_cast<size_t>(k)], (k + 1) * kDeviceStepUs);
+    EXPECT_EQ(again, heard);
+}
+
+TEST_F(CaptureInTheRoomTest, ResetReturnsTheBlockBeingFilledWithWhatWasRecorded) {
+    VirtualClock clock;
+    SimSync sync(clock);
+    FlatLevels levels;
+    Room room(levels, 0, 0, Options(0, 1, 50.0));
+    SimWaveIn in(clock, sync, {{u"microphone", 2, &room, ""}});
+    Callbacks callbacks;
+    callbacks.clock = &clock;
+    std::unique_ptr<WaveInDevice> device;
+    ASSERT_EQ(in.Open(0, PcmFormat(2, 48000, 16), &Callbacks::Record, &callbacks, &device),
+              kMmNoError);
+    struct Case {
+        int64_t intoStepUs;
+        uint32_t bytes;
+    };
+    // 48 frames of 4 bytes a millisecond; at a step's very start nothing is recorded yet.
+    for (const Case& c : {Case{2'500, 480}, Case{9'990, 1916}, Case{0, 0}, Case{20, 0}}) {
+        SCOPED_TRACE(c.intoStepUs);
+        std::array<std::vector<int16_t>, 3> buffers;
+        std::array<WaveHeader, 3> headers{};
+        for (size_t i = 0; i < headers.size(); ++i) {
+            buffers[i].assign(Room::kSamplesPerStep * 2, 0);
+            headers[i].data = reinterpret_cast<uint8_t*>(buffers[i].data());
+            headers[i].bufferLength = Room::kSamplesPerStep * 4;
+            ASSERT_EQ(device->Prepare(&headers[i]), kMmNoError);
+            ASSERT_EQ(device->AddBuffer(&headers[i]), kMmNoError);
+        }
+        callbacks.Taken();
+        ASSERT_EQ(device->Start(), kMmNoError);
+        // To the next step, which fills the first block, then into the following step.
+        clock.AdvanceBy(kDeviceStepUs - clock.NowUs() % kDeviceStepUs);
+        clock.AdvanceBy(c.intoStepUs);
+        ASSERT_EQ(device->Reset(), kMmNoError);
+        const auto returned = callbacks.Taken();
+        ASSERT_EQ(returned.size(), 3u);
+        EXPECT_EQ(returned[0].bytesRecorded, Room::kSamplesPerStep * 4);
+        EXPECT_EQ(returned[1].bytesRecorded, c.bytes);
+        EXPECT_LT(returned[1].bytesRecorded, headers[1].bufferLength);
+        EXPECT_EQ(returned[2].bytesRecorded, 0u);
+        // The short block holds the microphone's noise in what it recorded, and nothing after.
+        const size_t samples = c.bytes / 2;
+        EXPECT_EQ(std::count(buffers[1].begin(), buffers[1].begin() + static_cast<long>(samples),
+                             int16_t{0}) < static_cast<long>(samples) ||
+                      samples == 0,
+                  true);
+        EXPECT_TRUE(std::all_of(buffers[1].begin() + static_cast<long>(samples), buffers[1].end(),
+                                [](int16_t s) { return s == 0; }));
+        for (auto& header : headers)
+            ASSERT_EQ(device->Unprepare(&header), kMmNoError);
+    }
+    EXPECT_EQ(device->Close(), kMmNoError);
 }
 
 TEST(SimWaveDumpTest, RenderDeviceWritesWhatItPlayedToAWavFile) {

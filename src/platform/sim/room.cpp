@@ -15,6 +15,27 @@ double DbToAmplitude(float db) {
     return std::pow(10.0, static_cast<double>(db) / 20.0);
 }
 
+// splitmix64: the same sequence on every platform and compiler.
+uint64_t SplitMix(uint64_t* state) {
+    *state += 0x9E3779B97F4A7C15ull;
+    uint64_t z = *state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// [0, 1) from the top 53 bits.
+double UnitOf(uint64_t bits) {
+    return static_cast<double>(bits >> 11) * 0x1.0p-53;
+}
+
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+
+// sin(2π · cycles), the whole cycles dropped first so that a long run loses no precision.
+double SineOfCycles(double cycles) {
+    return std::sin(kTwoPi * (cycles - std::floor(cycles)));
+}
+
 // Rounds to nearest, halves away from zero, and clamps to 16 bits.
 int16_t Clip16(double value) {
     if (!(value > -32768.5))
@@ -43,8 +64,12 @@ Room::Room(const CodecLevels& levels, int32_t renderEndpoint, int32_t captureEnd
       renderEndpoint_(renderEndpoint),
       captureEndpoint_(captureEndpoint),
       options_(options),
-      noiseState_(options.noiseSeed) {
+      noiseState_(options.noiseSeed),
+      jitterState_(options.jitterSeed) {
     options_.latencyBlocks = std::max(options_.latencyBlocks, 1);
+    options_.latencyJitterBlocks = std::max(options_.latencyJitterBlocks, 0);
+    if (options_.mixerSources.size() > RoomOptions::kMaxMixerSources)
+        options_.mixerSources.resize(RoomOptions::kMaxMixerSources);
 }
 
 int32_t Room::SpeakerOfMaskBit(int32_t bit) {
@@ -199,6 +224,9 @@ void Room::Play(int64_t step, const WaveFormatExtensible& format, const uint8_t*
             amplitude[static_cast<size_t>(speaker)] = DbToAmplitude(db);
     }
 
+    // The speakers the endpoint's layout lets the stream reach.
+    const uint32_t layout = levels_.RenderLayoutMask(renderEndpoint_);
+
     std::lock_guard lock(mutex_);
     // Each stream channel's speaker and the amplitude that reaches the microphone through it;
     // channels that reach it with nothing are left out.
@@ -209,7 +237,7 @@ void Room::Play(int64_t step, const WaveFormatExtensible& format, const uint8_t*
     for (int32_t bit = 0; bit < 32 && channel < format.nChannels; ++bit) {
         if ((mask & (1u << bit)) == 0)
             continue;
-        const int32_t speaker = SpeakerOfMaskBit(bit);
+        const int32_t speaker = (layout & (1u << bit)) != 0 ? SpeakerOfMaskBit(bit) : -1;
         if (speaker >= 0) {
             const auto k = static_cast<size_t>(speaker);
             const double through = amplitude[k] * options_.couplings[k];
@@ -236,9 +264,31 @@ void Room::Capture(int64_t step, int16_t* samples, uint32_t frameCount, uint16_t
     float micDb = 0.0f;
     const double gain =
         levels_.CapturePathDb(captureEndpoint_, &micDb) ? DbToAmplitude(micDb) : 0.0;
+    // The mixer sources' paths now, before the room's lock is taken (the sources are fixed once
+    // the room is built).
+    std::array<double, 2 * RoomOptions::kMaxMixerSources> mixer{};
+    bool anyMixer = false;
+    for (size_t s = 0; s < options_.mixerSources.size(); ++s) {
+        for (int32_t side = 0; side < 2; ++side) {
+            float db = 0.0f;
+            if (levels_.MixerPathDb(renderEndpoint_, options_.mixerSources[s].input, side, &db)) {
+                mixer[2 * s + static_cast<size_t>(side)] = DbToAmplitude(db);
+                anyMixer = true;
+            }
+        }
+    }
+
     std::lock_guard lock(mutex_);
     const int64_t heardStep = step - options_.latencyBlocks;
     const double* heard = FindHeard(heardStep);
+    if (anyMixer) {
+        if (heard != nullptr)
+            std::copy(heard, heard + kSamplesPerStep, recorded_.begin());
+        else
+            recorded_.fill(0.0);
+        AddMixerSources(heardStep, mixer, recorded_.data());
+        heard = recorded_.data();
+    }
 
     const uint32_t frames = std::min(frameCount, kSamplesPerStep);
     for (uint32_t j = 0; j < frames; ++j) {
@@ -248,6 +298,52 @@ void Room::Capture(int64_t step, int16_t* samples, uint32_t frameCount, uint16_t
             samples[j * channels + 1] = Clip16(gain * NextNoise());
     }
     DropHeardBefore(heardStep);
+}
+
+void Room::AddMixerSources(int64_t step,
+                           const std::array<double, 2 * RoomOptions::kMaxMixerSources>& amplitude,
+                           double* heard) const {
+    for (size_t s = 0; s < options_.mixerSources.size(); ++s) {
+        const MixerSourceDesign& source = options_.mixerSources[s];
+        // Front left and front right, each through its coupling.
+        const double through = std::pow(10.0, source.levelDbfs / 20.0) *
+                               (amplitude[2 * s] * options_.couplings[0] +
+                                amplitude[2 * s + 1] * options_.couplings[1]);
+        if (through == 0.0)
+            continue;
+        const int64_t first = step * static_cast<int64_t>(kSamplesPerStep);
+        for (uint32_t j = 0; j < kSamplesPerStep; ++j)
+            heard[j] += through * MixerSignal(source, first + j);
+    }
+}
+
+double Room::MixerSignal(const MixerSourceDesign& source, int64_t n) {
+    const double t = static_cast<double>(n) / kSampleRate;
+    if (source.kind == MixerSourceDesign::Kind::kHum)
+        return SineOfCycles(source.frequencyHz * t);
+    // Program material: the seed draws three partials (a tune, its upper voice and a bass), their
+    // slow swells and phases; a little noise, drawn from the seed and n alone, rides on top.
+    uint64_t state = source.seed;
+    double draw[8];
+    for (double& value : draw)
+        value = UnitOf(SplitMix(&state));
+    const double tune = 110.0 + 330.0 * draw[0];
+    const double upper = 220.0 + 660.0 * draw[1];
+    const double bass = 40.0 + 80.0 * draw[2];
+    const double swell1 = 0.5 * (1.0 + SineOfCycles((0.2 + 1.8 * draw[3]) * t + draw[4]));
+    const double swell2 = 0.5 * (1.0 + SineOfCycles((0.2 + 1.8 * draw[5]) * t + draw[6]));
+    uint64_t noiseState = source.seed ^ (static_cast<uint64_t>(n) * 0xD1B54A32D192ED03ull);
+    const double noise = 2.0 * UnitOf(SplitMix(&noiseState)) - 1.0;
+    return 0.4 * swell1 * SineOfCycles(tune * t) + 0.3 * swell2 * SineOfCycles(upper * t) +
+           0.2 * SineOfCycles(bass * t + draw[7]) + 0.1 * noise;
+}
+
+int32_t Room::NextCaptureDelay() {
+    std::lock_guard lock(mutex_);
+    if (options_.latencyJitterBlocks <= 0)
+        return 0;
+    const auto span = static_cast<uint64_t>(options_.latencyJitterBlocks) + 1;
+    return static_cast<int32_t>(SplitMix(&jitterState_) % span);
 }
 
 double* Room::HeardAt(int64_t step) {
@@ -297,14 +393,7 @@ RoomOptions Room::options() const {
 double Room::NextNoise() {
     if (options_.noiseAmplitude == 0.0)
         return 0.0;
-    // splitmix64: the same sequence on every platform and compiler.
-    noiseState_ += 0x9E3779B97F4A7C15ull;
-    uint64_t z = noiseState_;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    const double unit = static_cast<double>(z >> 11) * 0x1.0p-53;  // [0, 1)
-    return options_.noiseAmplitude * (2.0 * unit - 1.0);
+    return options_.noiseAmplitude * (2.0 * UnitOf(SplitMix(&noiseState_)) - 1.0);
 }
 
 }  // namespace zelk::sim

@@ -1,7 +1,13 @@
 #include "platform/sim/sim_audio_system.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+
+#include "platform/sim/room.h"
+#include "platform/wave_format.h"
 
 namespace zelk::sim {
 
@@ -193,6 +199,64 @@ bool SimAudioSystem::RenderPathDb(int32_t endpointIndex, int32_t speakerChannel,
             master->level()->ReadChannelLocked(0, &masterLevel))
             total += masterLevel.levelDb;
     }
+    *db = total;
+    return true;
+}
+
+uint32_t SimAudioSystem::RenderLayoutMask(int32_t endpointIndex) const {
+    SimEndpoint* endpoint = Endpoint(DataFlow::kRender, endpointIndex);
+    if (endpoint == nullptr)
+        return CodecLevels::kEverySpeaker;
+    std::lock_guard lock(context_.state);
+    const PropertyValue* value = endpoint->FindPropertyLocked(kKeyDeviceFormat);
+    if (value == nullptr || value->type != PropertyValue::Type::kBlob ||
+        value->blob.size() < offsetof(WaveFormatExtensible, cbSize))
+        return CodecLevels::kEverySpeaker;
+    // A shorter format leaves the rest zero; an extensible one cut before its mask counts as
+    // plain.
+    WaveFormatExtensible format;
+    std::memcpy(&format, value->blob.data(), std::min(value->blob.size(), sizeof(format)));
+    if (format.wFormatTag == kWaveFormatExtensible &&
+        value->blob.size() < offsetof(WaveFormatExtensible, SubFormat))
+        format.wFormatTag = kWaveFormatPcm;
+    return Room::ChannelMaskOf(format);
+}
+
+bool SimAudioSystem::MixerPathDb(int32_t endpointIndex, int32_t input, int32_t speakerChannel,
+                                 float* db) const {
+    SimEndpoint* endpoint = Endpoint(DataFlow::kRender, endpointIndex);
+    if (endpoint == nullptr || db == nullptr || input < 0 || speakerChannel < 0 ||
+        speakerChannel > 1)
+        return false;
+    // The parts' names, built without allocating: the room asks at every step.
+    char muteName[24];
+    char volumeName[24];
+    std::snprintf(muteName, sizeof(muteName), "in%d_mute", static_cast<int>(input));
+    std::snprintf(volumeName, sizeof(volumeName), "in%d_volume", static_cast<int>(input));
+    const SimTopology& topology = endpoint->topology();
+    SimPart* mute = topology.FindPart(muteName);
+    SimPart* volume = topology.FindPart(volumeName);
+    SimPart* master = topology.FindPart(kPartMaster);
+    SimPart* masterMute = topology.FindPart(kPartMasterMute);
+    if (mute == nullptr && volume == nullptr)
+        return false;
+
+    std::lock_guard lock(context_.state);
+    if (masterMute != nullptr && masterMute->mute() != nullptr && masterMute->mute()->MutedLocked())
+        return false;
+    if (mute != nullptr && mute->mute() != nullptr && mute->mute()->MutedLocked())
+        return false;
+    const auto side = static_cast<uint32_t>(speakerChannel);
+    float total = 0.0f;
+    ChannelDesign level;
+    if (volume != nullptr && volume->level() != nullptr &&
+        (volume->level()->ReadChannelLocked(side, &level) ||
+         volume->level()->ReadChannelLocked(0, &level)))
+        total += level.levelDb;
+    if (master != nullptr && master->level() != nullptr &&
+        (master->level()->ReadChannelLocked(side, &level) ||
+         master->level()->ReadChannelLocked(0, &level)))
+        total += level.levelDb;
     *db = total;
     return true;
 }

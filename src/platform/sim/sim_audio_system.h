@@ -76,6 +76,15 @@ class SimAudioSystem final : public CoreAudio {
     // Gain in dB of the microphone path of capture endpoint `endpointIndex`: microphone gain plus
     // boost, channel 0. False when the microphone mute is set.
     bool CapturePathDb(int32_t endpointIndex, float* db) const;
+    // The channel mask of the render endpoint's device format (the speaker layout): an extensible
+    // format's own mask, a plain format's default for its channel count. Every speaker
+    // (CodecLevels::kEverySpeaker) when the endpoint has no device format.
+    uint32_t RenderLayoutMask(int32_t endpointIndex) const;
+    // Gain in dB from mixer input `input` (parts in<input>_mute and in<input>_volume) to speaker
+    // channel 0 or 1: the input volume's channel of that side (a one-channel volume serves both)
+    // plus the master of that side. False when the input's mute or the master mute is set, or the
+    // endpoint has neither part; an input with a mute and no volume passes at 0 dB.
+    bool MixerPathDb(int32_t endpointIndex, int32_t input, int32_t speakerChannel, float* db) const;
     // Index of the first active endpoint whose hardware path names the codec, or -1.
     int32_t FindRenderEndpoint(uint16_t vendorId, uint16_t deviceId) const;
     int32_t FindCaptureEndpoint(uint16_t vendorId, uint16_t deviceId) const;

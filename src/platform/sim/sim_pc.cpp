@@ -58,6 +58,13 @@ class SimPc::Levels : public CodecLevels {
     bool CapturePathDb(int32_t endpointIndex, float* db) const override {
         return audio_.CapturePathDb(endpointIndex, db);
     }
+    uint32_t RenderLayoutMask(int32_t endpointIndex) const override {
+        return audio_.RenderLayoutMask(endpointIndex);
+    }
+    bool MixerPathDb(int32_t endpointIndex, int32_t input, int32_t speakerChannel,
+                     float* db) const override {
+        return audio_.MixerPathDb(endpointIndex, input, speakerChannel, db);
+    }
 
   private:
     const SimAudioSystem& audio_;

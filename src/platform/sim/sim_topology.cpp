@@ -332,7 +332,7 @@ Status SimTopology::GetConnector(uint32_t index, Ref<Connector>* connector) {
     return kOk;
 }
 
-SimPart* SimTopology::FindPart(const std::string& name) const {
+SimPart* SimTopology::FindPart(std::string_view name) const {
     // Parts are named "<prefix>.<name>"; compared piece by piece, so that the room's reading of
     // the levels at every step builds no string.
     const size_t length = prefix_.size() + 1 + name.size();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/core_audio.h"
@@ -128,7 +129,7 @@ class SimTopology final : public SimRefCounted<DeviceTopology> {
     Status GetConnector(uint32_t index, Ref<Connector>* connector) override;
 
     // The part named "<prefix>.<name>", or null.
-    SimPart* FindPart(const std::string& name) const;
+    SimPart* FindPart(std::string_view name) const;
     const std::vector<std::unique_ptr<SimPart>>& parts() const { return parts_; }
     const std::vector<std::unique_ptr<SimConnector>>& connectors() const { return connectors_; }
 

@@ -242,9 +242,19 @@ MmResult WaveStream::Reset() {
             return kMmInvalidHandle;
         if (const MmResult fault = setup_.faults->Take(WaveOp::kReset); fault != kMmNoError)
             return fault;
-        // Capture stops; playback goes on with whatever is written next.
-        if (setup_.direction == Direction::kCapture)
+        // Capture stops, and the block being filled comes back with what was recorded of it so
+        // far; playback goes on with whatever is written next.
+        if (setup_.direction == Direction::kCapture) {
+            if (started_ && filled_ < queue_.size()) {
+                const int64_t now = setup_.clock->NowUs();
+                const auto elapsedUs = static_cast<uint32_t>(now % kDeviceStepUs);
+                const uint32_t frames = static_cast<uint32_t>(static_cast<uint64_t>(elapsedUs) *
+                                                              Room::kSampleRate / 1'000'000u);
+                FillBlock(now / kDeviceStepUs + 1, queue_[filled_], frames);
+                ++filled_;
+            }
             started_ = false;
+        }
         ReturnAllLocked();
         carry_.clear();
     }
@@ -309,21 +319,39 @@ void WaveStream::Shut() {
 
 void WaveStream::Step() {
     const int64_t step = setup_.clock->NowUs() / kDeviceStepUs;
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_ || !started_ || queue_.empty())
+    std::lock_guard lock(mutex_);
+    if (closed_)
+        return;
+    if (setup_.direction == Direction::kRender) {
+        if (queue_.empty())
             return;
         WaveHeader* header = queue_.front();
         queue_.pop_front();
         // Woken first: a device thread takes a while to come up, and finds the block returned
         // once this lock is let go.
         wake_->Set();
-        if (setup_.direction == Direction::kRender) {
-            PlayBlock(step, *header);
-        } else {
-            FillBlock(step, header);
-        }
+        PlayBlock(step, *header);
         ReturnLocked(header);
+        return;
+    }
+
+    // Capture: the first block not yet filled takes this step's recording and waits for the step
+    // it is due back at; the filled blocks due by now come back, in order.
+    if (started_ && filled_ < queue_.size()) {
+        FillBlock(step, queue_[filled_], Room::kSamplesPerStep);
+        const int64_t delay = setup_.room != nullptr ? setup_.room->NextCaptureDelay() : 0;
+        lastDueStep_ = std::max(step + delay, lastDueStep_);
+        dueSteps_.push_back(lastDueStep_);
+        ++filled_;
+    }
+    if (filled_ == 0 || dueSteps_.front() > step)
+        return;
+    wake_->Set();
+    while (filled_ > 0 && dueSteps_.front() <= step) {
+        ReturnLocked(queue_.front());
+        queue_.pop_front();
+        dueSteps_.erase(dueSteps_.begin());
+        --filled_;
     }
 }
 
@@ -345,10 +373,10 @@ void WaveStream::PlayBlock(int64_t step, const WaveHeader& header) {
         setup_.room->Play(step, setup_.format, frames, static_cast<uint32_t>(bytes / align));
 }
 
-void WaveStream::FillBlock(int64_t step, WaveHeader* header) {
+void WaveStream::FillBlock(int64_t step, WaveHeader* header, uint32_t maxFrames) {
     const uint16_t channels = setup_.format.nChannels;
-    const uint32_t frames =
-        std::min(header->bufferLength / setup_.format.nBlockAlign, Room::kSamplesPerStep);
+    const uint32_t frames = std::min(
+        {header->bufferLength / setup_.format.nBlockAlign, Room::kSamplesPerStep, maxFrames});
     samples_.assign(static_cast<size_t>(frames) * channels, 0);
     if (setup_.room != nullptr)
         setup_.room->Capture(step, samples_.data(), frames, channels);
@@ -365,6 +393,8 @@ void WaveStream::ReturnLocked(WaveHeader* header) {
 }
 
 void WaveStream::ReturnAllLocked() {
+    filled_ = 0;
+    dueSteps_.clear();
     while (!queue_.empty()) {
         ReturnLocked(queue_.front());
         queue_.pop_front();

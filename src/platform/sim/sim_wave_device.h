@@ -8,8 +8,9 @@
 // A stream steps on the clock's 10 ms grid (a device task due at every multiple of 10 ms from the
 // open on). At each step a render stream takes the oldest queued block, plays it into the room and
 // returns it; a started capture stream takes the oldest queued block, fills it with what the
-// microphone recorded and returns it. Returned blocks are marked done and leave the queue at once;
-// the device thread then calls the callback for each, in order. Open and Close call the callback
+// microphone recorded and returns it, at once or, with the room's jitter, a few steps later and in
+// order. Returned blocks are marked done and leave the queue at once; the device thread then calls
+// the callback for each, in order. Open and Close call the callback
 // with the open and close messages on the caller's thread before they return, as the platform
 // does. Reset returns once the device thread has called back every block it returned, and in
 // virtual time once the threads those callbacks woke have settled.
@@ -134,7 +135,8 @@ class WaveStream : public std::enable_shared_from_this<WaveStream> {
     // from the device thread itself.
     void WaitDelivered(std::unique_lock<std::mutex>& lock);
     void PlayBlock(int64_t step, const WaveHeader& header);
-    void FillBlock(int64_t step, WaveHeader* header);
+    // Fills at most maxFrames frames of the block with the microphone's recording of step.
+    void FillBlock(int64_t step, WaveHeader* header, uint32_t maxFrames);
     bool OnDeviceThread() const;
 
     const Setup setup_;
@@ -149,6 +151,11 @@ class WaveStream : public std::enable_shared_from_this<WaveStream> {
     bool stopping_ = false;
     bool started_ = false;
     std::deque<WaveHeader*> queue_;
+    // Capture: the first filled_ blocks of queue_ hold their recording and wait for the step each
+    // is due back at (dueSteps_, ascending: the room's jitter never reorders them).
+    size_t filled_ = 0;
+    std::vector<int64_t> dueSteps_;
+    int64_t lastDueStep_ = 0;
     std::deque<WaveHeader*> returned_;
     uint64_t returnedCount_ = 0;
     uint64_t deliveredCount_ = 0;
