@@ -45,8 +45,8 @@ bool EditedScenario(const std::string& file, void (*edit)(nlohmann::json&), sim:
     return sim::ParseScenario(json.dump(2), scenario, message);
 }
 
-// Every gain value the peer was told, by slot, from the first `skip` messages on until the next
-// message that is not a gain.
+// The gain values the peer was told, by slot, from message *at on up to the first message that
+// is not a gain; *at moves past them.
 std::map<uint32_t, int32_t> GainsFrom(const std::vector<Message>& received, size_t* at) {
     std::map<uint32_t, int32_t> gains;
     for (; *at < received.size() && received[*at].message == WM_PEER_CHANNEL_VALUE; ++*at)
@@ -66,7 +66,8 @@ struct RunCase {
 
 class ScenarioRunTest : public ::testing::TestWithParam<RunCase> {};
 
-// select the codec, [set the layout,] query the gains, calibrate, query the gains again.
+// The peer selects the codec, sets the layout (full runs), queries the gains, calibrates and
+// queries the gains again.
 TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
     const RunCase& c = GetParam();
     const bool single = c.singleSlot >= 0;
@@ -86,7 +87,6 @@ TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
     steps.push_back(Command(CMD_QUERY_GAINS, 0));
 
     // The state before the run: after the layout change (a first, short worker does it).
-    std::string stateBefore;
     if (!single) {
         EXPECT_EQ(worker.Run({steps[0], steps[1]}), IDC_OK);
         ASSERT_EQ(worker.peer.received, (std::vector<Message>{{WM_PEER_COMMAND, REPLY_SPEAKERS,
@@ -94,7 +94,7 @@ TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
         worker.peer.received.clear();
         steps.erase(steps.begin() + 1);
     }
-    stateBefore = sim::PcStateText(pc.audio());
+    const std::string stateBefore = sim::PcStateText(pc.audio());
     std::map<ControlChannel, float> levelsBefore;
     for (int32_t k = 0; k < kSpeakerChannels; ++k) {
         ControlChannel control;
@@ -242,13 +242,17 @@ TEST(ScenarioInterruptTest, AStopPutsEverythingBackAndACloseReleasesTheDevices) 
         WorkerOnPc worker(LoadScenario("codec-0892-eight-channel.json"));
         const std::string before = sim::PcStateText(worker.pc.audio());
         int64_t refsDuringRun = 0;
-        worker.pc.clock().Schedule(6'400'000, 0, sim::VirtualClock::Kind::kDevice,
-                                   [&] { refsDuringRun = worker.pc.audio().TotalLiveRefs(); });
+        std::string stateDuringRun;
+        worker.pc.clock().Schedule(6'400'000, 0, sim::VirtualClock::Kind::kDevice, [&] {
+            refsDuringRun = worker.pc.audio().TotalLiveRefs();
+            stateDuringRun = sim::PcStateText(worker.pc.audio());
+        });
         EXPECT_EQ(
             worker.Run({Command(CMD_SELECT_CODEC, 0x0892), Command(CMD_CALIBRATE, 0), c.interrupt}),
             c.dialogResult);
         EXPECT_EQ(worker.finalState, c.state);
         EXPECT_GT(refsDuringRun, 0);
+        EXPECT_NE(stateDuringRun, before);  // the run had changed levels and mutes
         EXPECT_EQ(worker.pc.audio().TotalLiveRefs(), 0)
             << ::testing::PrintToString(worker.pc.audio().HeldObjects());
         EXPECT_EQ(worker.pc.clock().NextDueUs(), -1);  // no timer, no device left stepping
