@@ -47,7 +47,7 @@ void LevelDetector::Examine(const uint8_t* block, uint32_t length, uint32_t fram
     if (armed_.load() == 0)
         return;
     const int32_t band = band_.load();
-    if (band >= 0 && band < kBandCount && frameBytes >= 2) {
+    if (band >= 0 && band < kBands && frameBytes >= 2) {
         const int32_t threshold = thresholds_[band].load();
         int32_t count = 0;
         for (uint32_t offset = 0; offset + frameBytes <= length; offset += frameBytes) {

@@ -8,11 +8,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "audio/bands.h"
+
 namespace zelk {
 
 class LevelDetector {
   public:
-    static constexpr int32_t kBandCount = 3;
     // Qualifying samples one block must hold for its band to be reached.
     static constexpr int32_t kSamplesToReach = 100;
     // The highest threshold the percentage setter gives.
@@ -33,8 +34,8 @@ class LevelDetector {
   private:
     std::atomic<int32_t> armed_{0};
     std::atomic<int32_t> band_{1};
-    std::atomic<int32_t> reached_[kBandCount] = {};
-    std::atomic<int16_t> thresholds_[kBandCount] = {10000, 20000, 30000};
+    std::atomic<int32_t> reached_[kBands] = {};
+    std::atomic<int16_t> thresholds_[kBands] = {10000, 20000, 30000};
 };
 
 }  // namespace zelk

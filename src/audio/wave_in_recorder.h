@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "audio/bands.h"
 #include "audio/level_detector.h"
 #include "audio/wave_block_ring.h"
 #include "audio/wave_stream_worker.h"
@@ -15,8 +16,6 @@
 #include "platform/wave.h"
 
 namespace zelk {
-
-enum Band : int32_t { kBandLow = 0, kBandMedium = 1, kBandHigh = 2 };
 
 class WaveInRecorder {
   public:

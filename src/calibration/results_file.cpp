@@ -15,8 +15,6 @@ namespace {
 
 constexpr const char* kResultsFileName = "\\Qalto.ini";
 constexpr uint32_t kPathCapacity = 260;
-static_assert(kResultsChannels == kSpeakerChannels && kResultsBands == kBands &&
-              kResultsMasterSides == kMasterSides);
 
 // Room for the longest current directory a platform reports (32767 characters and the end).
 constexpr uint32_t kLongestDirectory = 32768;

@@ -2,12 +2,15 @@
 
 // The results file's format: its section, its keys and how a stored percentage reads as a level.
 // Shared by the worker's results file and the peer tool's report of it; it needs nothing but the
-// standard library.
+// standard library and two headers of constants.
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+
+#include "audio/bands.h"
+#include "endpoint/codec_facts.h"
 
 namespace zelk {
 
@@ -22,17 +25,13 @@ inline constexpr uint32_t kResultsValueCapacity = 32;
 inline constexpr char kResultsMissingValue[] = "0.0";
 
 // The levels of the results file span this many dB below 0 dB: 0 percent is the floor.
-inline constexpr double kResultsScaleDb = 65.25;
+inline constexpr double kResultsScaleDb = -static_cast<double>(kLevelFloorDb);
 
 // Bands in the order of the keys: Low, Medium, High.
-inline constexpr int32_t kResultsBands = 3;
-inline constexpr const char* kResultsBandNames[kResultsBands] = {"Low", "Medium", "High"};
+inline constexpr const char* kResultsBandNames[kBands] = {"Low", "Medium", "High"};
 // Eight speaker channels in channel order, then the master pair left and right.
-inline constexpr int32_t kResultsChannels = 8;
-inline constexpr int32_t kResultsMasterSides = 2;
-inline constexpr int32_t kResultsLevelKeyCount =
-    kResultsBands * (kResultsChannels + kResultsMasterSides);
-inline constexpr int32_t kResultsMasterKeyBase = kResultsBands * kResultsChannels;
+inline constexpr int32_t kResultsLevelKeyCount = kBands * (kSpeakerChannels + kMasterSides);
+inline constexpr int32_t kResultsMasterKeyBase = kBands * kSpeakerChannels;
 
 // Key of channel c and band b at 3 * c + b; the master pair follows the eight channels.
 inline constexpr const char* kResultsLevelKeys[kResultsLevelKeyCount] = {
@@ -47,11 +46,11 @@ inline constexpr const char* kResultsLevelKeys[kResultsLevelKeyCount] = {
 };
 
 inline constexpr const char* ResultsChannelKey(int32_t channel, int32_t band) {
-    return kResultsLevelKeys[kResultsBands * channel + band];
+    return kResultsLevelKeys[kBands * channel + band];
 }
 
 inline constexpr const char* ResultsMasterKey(int32_t side, int32_t band) {
-    return kResultsLevelKeys[kResultsMasterKeyBase + kResultsBands * side + band];
+    return kResultsLevelKeys[kResultsMasterKeyBase + kBands * side + band];
 }
 
 // True when the done key's value begins with kResultsDone, without regard to case.

@@ -7,6 +7,10 @@
 
 namespace zelk {
 
+// The floor of the level scale in dB: silence, and the zero point of the percent and gain scales
+// the results file and the peer see (0 dB is their top).
+inline constexpr float kLevelFloorDb = -65.25f;
+
 // PCI identifiers of the codecs.
 inline constexpr uint16_t kCodecVendorId = 0x10EC;
 inline constexpr uint16_t kSixChannelCodecId = 0x0662;         // six-channel topology

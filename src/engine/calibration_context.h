@@ -19,10 +19,8 @@ namespace zelk {
 
 inline constexpr uintptr_t CALIBRATION_TIMER_ID = 30309;
 inline constexpr uint32_t CALIBRATION_TIMER_PERIOD_MS = 10;
-inline constexpr float kLevelFloorDb = -65.25f;
 
 inline constexpr int32_t kPasses = 3;
-inline constexpr int32_t kBands = 3;
 inline constexpr int32_t kWavPathLength = 260;
 inline constexpr int32_t kErrorTextLength = 1024;
 

@@ -13,7 +13,7 @@ namespace zelk {
 
 namespace {
 
-constexpr double kLevelScaleDb = 65.25;
+constexpr double kLevelScaleDb = -static_cast<double>(kLevelFloorDb);
 
 // Bands of the results file by ApplyResults selector.
 constexpr int32_t kBandOfSelector[] = {1 /* Medium */, 0 /* Low */, 2 /* High */};

@@ -60,7 +60,7 @@ TEST(ResultsFileFormatTest, TheKeyTableIsInChannelOrderThenTheMasters) {
     EXPECT_STREQ(ResultsMasterKey(1, 2), "MasterRightHigh");
     for (int32_t i = 0; i < kResultsLevelKeyCount; ++i) {
         const std::string key = kResultsLevelKeys[i];
-        const std::string band = kResultsBandNames[i % kResultsBands];
+        const std::string band = kResultsBandNames[i % kBands];
         EXPECT_EQ(key.substr(key.size() - band.size()), band) << key;
     }
 }

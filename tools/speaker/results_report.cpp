@@ -22,9 +22,6 @@ namespace {
 
 using Reading = StoredLevel::Reading;
 
-static_assert(zelk::kResultsChannels == zelk::kSpeakerChannels,
-              "the results file's channels are the peer's channel slots");
-
 // A key that is not in the file reads as this, which no stored line can hold.
 constexpr char kAbsent[] = "\n";
 
@@ -75,7 +72,7 @@ std::string XmlEscape(const std::string& text) {
 }
 
 const StoredLevel& LevelAt(const StoredResults& results, int32_t row, int32_t band) {
-    return results.levels[static_cast<size_t>(zelk::kResultsBands * row + band)];
+    return results.levels[static_cast<size_t>(zelk::kBands * row + band)];
 }
 
 // Why a level reads as the floor, for a person; empty for a stored number.
@@ -105,7 +102,7 @@ constexpr double kBarWidth = 20;
 constexpr double kBarGap = 3;
 constexpr double kRightMargin = 24;
 constexpr double kBottomMargin = 110;
-constexpr const char* kBandColours[zelk::kResultsBands] = {"#4e79a7", "#f28e2b", "#59a14f"};
+constexpr const char* kBandColours[zelk::kBands] = {"#4e79a7", "#f28e2b", "#59a14f"};
 
 double YOfDb(double db) {
     const double clipped = std::clamp(db, -zelk::kResultsScaleDb, 0.0);
@@ -113,15 +110,15 @@ double YOfDb(double db) {
 }
 
 double GroupLeft(int32_t row) {
-    return kPlotLeft + 12 + row * kGroupWidth + (row >= zelk::kResultsChannels ? kMastersGap : 0);
+    return kPlotLeft + 12 + row * kGroupWidth + (row >= zelk::kSpeakerChannels ? kMastersGap : 0);
 }
 
 }  // namespace
 
 std::string ResultsRowName(int32_t row) {
-    if (row < zelk::kResultsChannels)
+    if (row < zelk::kSpeakerChannels)
         return zelk::CHANNEL_SLOT_NAMES[row];
-    return row == zelk::kResultsChannels ? "master left" : "master right";
+    return row == zelk::kSpeakerChannels ? "master left" : "master right";
 }
 
 bool ReadStoredResults(const std::string& path, StoredResults* results, std::string* error) {
@@ -184,11 +181,11 @@ std::string ResultsTable(const StoredResults& results) {
     bool missing = false;
     bool bad = false;
     for (int32_t row = 0; row < kResultsRows; ++row) {
-        if (row == zelk::kResultsChannels)
+        if (row == zelk::kSpeakerChannels)
             out << "\n";
         std::snprintf(line, sizeof line, "%-13s", ResultsRowName(row).c_str());
         out << line;
-        for (int32_t band = 0; band < zelk::kResultsBands; ++band) {
+        for (int32_t band = 0; band < zelk::kBands; ++band) {
             const StoredLevel& level = LevelAt(results, row, band);
             std::snprintf(line, sizeof line, " %7.2f dB %8.4f %%%c", static_cast<double>(level.db),
                           static_cast<double>(level.percent), ReadingMark(level));
@@ -242,15 +239,15 @@ std::string ResultsSvg(const StoredResults& results) {
         << Format("%.2f", -zelk::kResultsScaleDb) << " dB</text>\n</g>\n";
 
     // The bars, three per channel, the masters after a gap.
-    svg << "<line x1=\"" << GroupLeft(zelk::kResultsChannels) - kMastersGap / 2 - 6 << "\" y1=\""
-        << kPlotTop << "\" x2=\"" << GroupLeft(zelk::kResultsChannels) - kMastersGap / 2 - 6
+    svg << "<line x1=\"" << GroupLeft(zelk::kSpeakerChannels) - kMastersGap / 2 - 6 << "\" y1=\""
+        << kPlotTop << "\" x2=\"" << GroupLeft(zelk::kSpeakerChannels) - kMastersGap / 2 - 6
         << "\" y2=\"" << floorY << "\" stroke=\"#999999\" stroke-dasharray=\"4 4\"/>\n";
     for (int32_t row = 0; row < kResultsRows; ++row) {
         const double left = GroupLeft(row);
         const std::string name = ResultsRowName(row);
-        svg << "<g class=\"" << (row < zelk::kResultsChannels ? "channel" : "master")
+        svg << "<g class=\"" << (row < zelk::kSpeakerChannels ? "channel" : "master")
             << "\" data-channel=\"" << XmlEscape(name) << "\">\n";
-        for (int32_t band = 0; band < zelk::kResultsBands; ++band) {
+        for (int32_t band = 0; band < zelk::kBands; ++band) {
             const StoredLevel& level = LevelAt(results, row, band);
             const double x = left + band * (kBarWidth + kBarGap);
             const double top = YOfDb(level.db);
@@ -280,7 +277,7 @@ std::string ResultsSvg(const StoredResults& results) {
     // The legend.
     const double legendY = floorY + 48;
     svg << "<g class=\"legend\">\n";
-    for (int32_t band = 0; band < zelk::kResultsBands; ++band) {
+    for (int32_t band = 0; band < zelk::kBands; ++band) {
         const double x = kPlotLeft + band * 110;
         svg << "<rect x=\"" << x << "\" y=\"" << legendY - 11 << "\" width=\"14\" height=\"14\" "
             << "fill=\"" << kBandColours[band] << "\"/>\n"
@@ -312,7 +309,7 @@ int RunReport(const Options& options) {
             << JsonLine().Add("event", "results").Add("file", path).Add("done", results.done).str()
             << "\n";
         for (int32_t row = 0; row < kResultsRows; ++row) {
-            for (int32_t band = 0; band < zelk::kResultsBands; ++band) {
+            for (int32_t band = 0; band < zelk::kBands; ++band) {
                 const StoredLevel& level = LevelAt(results, row, band);
                 const char* reading = level.reading == Reading::kStored    ? "stored"
                                       : level.reading == Reading::kMissing ? "missing"

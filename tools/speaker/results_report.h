@@ -39,7 +39,7 @@ bool ReadStoredResults(const std::string& path, StoredResults* results, std::str
 // The row names of the table and the picture: the eight channels, then "master left" and
 // "master right".
 std::string ResultsRowName(int32_t row);
-constexpr int32_t kResultsRows = zelk::kResultsChannels + zelk::kResultsMasterSides;
+constexpr int32_t kResultsRows = zelk::kSpeakerChannels + zelk::kMasterSides;
 
 // The table per channel: Low, Medium and High in dB and percent, then the master levels.
 std::string ResultsTable(const StoredResults& results);
