@@ -151,7 +151,34 @@ TEST(ScenarioTest, EachBadFileGetsOneMessageNamingTheField) {
          "\"rear left\", \"rear right\", \"subwoofer\", \"center\", \"side left\", \"side "
          "right\")"},
         {"coupling in amplitude", WithCodec("", R"("room": {"couplings": [0.5]})"),
-         "room.couplings: unknown key (known: couplingDb)"},
+         "room.couplings: unknown key (known: couplingDb, mixerSources)"},
+        {"source without its input",
+         WithCodec("", R"("room": {"mixerSources": [{"kind": "hum"}]})"),
+         "room.mixerSources[0].input: is missing (the mixer input e of in<e>, e.g. 1)"},
+        {"source on an input the codec lacks",
+         WithCodec(R"("masterInputs": 8)", R"("room": {"mixerSources": [{"input": 5}]})"),
+         "room.mixerSources[0].input: codecs[0] has no mixer input in5 (it has in0, in1, in2)"},
+        {"source on the six-channel connector",
+         WithCodec(R"("shape": "six-channel")", R"("room": {"mixerSources": [{"input": 0}]})"),
+         "room.mixerSources[0].input: codecs[0] has no mixer input in0 (it has in1, in2, in3, "
+         "in4)"},
+        {"source above full scale",
+         WithCodec("", R"("room": {"mixerSources": [{"input": 1, "levelDbfs": 3}]})"),
+         "room.mixerSources[0].levelDbfs: 3 dBFS is outside -120..0 dBFS"},
+        {"hum with a seed",
+         WithCodec("", R"("room": {"mixerSources": [{"input": 1, "kind": "hum", "seed": 4}]})"),
+         "room.mixerSources[0].seed: only program material has a seed"},
+        {"program with a frequency",
+         WithCodec("",
+                   R"("room": {"mixerSources": [{"input": 1, "kind": "program",
+                                                 "frequencyHz": 60}]})"),
+         "room.mixerSources[0].frequencyHz: only a hum has a frequency"},
+        {"source list not a list", WithCodec("", R"("room": {"mixerSources": {"input": 1}})"),
+         "room.mixerSources: must be a list"},
+        {"jitter below zero", WithCodec("", R"("microphone": {"jitterBlocks": -1})"),
+         "microphone.jitterBlocks: -1 is outside 0..100"},
+        {"writes denied not a boolean", WithCodec(R"("propertyWritesDenied": "yes")"),
+         "codecs[0].propertyWritesDenied: must be true or false"},
         {"latency of zero", WithCodec("", R"("microphone": {"latencyBlocks": 0})"),
          "microphone.latencyBlocks: 0 is outside 1..100"},
         {"negative noise", WithCodec("", R"("microphone": {"noiseAmplitude": -1})"),
@@ -389,6 +416,33 @@ TEST(ScenarioTest, ControlsLayoutAndEndpointsReachTheMachine) {
     const WaveFormatExtensible engine = FormatProperty(audio, 0, kKeyOemFormat);
     EXPECT_EQ(engine.SubFormat, kSubtypeIeeeFloat);
     EXPECT_EQ(engine.wBitsPerSample, 32);
+}
+
+TEST(ScenarioTest, SourcesJitterAndDeniedWritesReachTheMachine) {
+    const Scenario scenario = Parse(WithCodec(R"("propertyWritesDenied": true)",
+                                              R"("seed": 17, "microphone": {"jitterBlocks": 2},
+           "room": {"mixerSources": [{"input": 1, "kind": "hum", "levelDbfs": -30,
+                                      "frequencyHz": 60},
+                                     {"input": 3, "kind": "program"},
+                                     {"input": 5, "kind": "program", "seed": 5}]})"));
+    const RoomOptions& room = scenario.options.room;
+    EXPECT_EQ(room.latencyJitterBlocks, 2);
+    EXPECT_EQ(room.jitterSeed, 17u);
+    ASSERT_EQ(room.mixerSources.size(), 3u);
+    EXPECT_EQ(room.mixerSources[0].input, 1);
+    EXPECT_EQ(room.mixerSources[0].kind, MixerSourceDesign::Kind::kHum);
+    EXPECT_EQ(room.mixerSources[0].levelDbfs, -30.0);
+    EXPECT_EQ(room.mixerSources[0].frequencyHz, 60.0);
+    EXPECT_EQ(room.mixerSources[1].kind, MixerSourceDesign::Kind::kProgram);
+    EXPECT_EQ(room.mixerSources[1].levelDbfs, MixerSourceDesign().levelDbfs);
+    EXPECT_EQ(room.mixerSources[1].seed, 17u);  // the scenario's seed unless given
+    EXPECT_EQ(room.mixerSources[2].seed, 5u);
+    SimAudioSystemBuilder builder = scenario.options.audio;
+    ASSERT_EQ(builder.designs().size(), 2u);
+    EXPECT_TRUE(builder.designs()[0].propertyWritesDenied);
+    EXPECT_TRUE(builder.designs()[1].propertyWritesDenied);
+    EXPECT_FALSE(Parse(WithCodec("")).options.audio.designs()[0].propertyWritesDenied);
+    EXPECT_EQ(Parse(scenario.effectiveJson).effectiveJson, scenario.effectiveJson);
 }
 
 TEST(ScenarioTest, ASixChannelCodecHasItsShape) {

@@ -125,6 +125,20 @@ TEST(ZelkSimTest, TheStateFileCarriesALayoutToTheNextRun) {
     EXPECT_EQ(fresh.lines.front(), "9912 10 1599");
 }
 
+// A scenario whose codec refuses property writes: the layout stays 7.1.
+TEST(ZelkSimTest, ADeniedLayoutWriteKeepsTheLayout) {
+    TempRuntimeFolder folder;
+    const std::string path = folder / "denied.json";
+    WriteText(path, R"({"codecs": [{"device": "0x0899", "propertyWritesDenied": true}]})");
+    const SimRun denied =
+        RunSim(folder, {"--scenario", path, "--", "4332", "2201", "100", "6", "3", "0"});
+    ASSERT_EQ(denied.code, 0) << denied.err;
+    EXPECT_EQ(denied.lines, (std::vector<std::string>{"9912 10 1599", "9912 10 1599",
+                                                      "simulated_seconds=0.030"}));
+    const SimRun allowed = RunSim(folder, {"--", "4332", "2201", "100", "6", "3", "0"});
+    EXPECT_EQ(allowed.lines.front(), "9912 10 63");
+}
+
 TEST(ZelkSimTest, BadCommandLinesExitWithTwo) {
     TempRuntimeFolder folder;
     const std::vector<std::vector<std::string>> cases = {

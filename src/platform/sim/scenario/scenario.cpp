@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -515,6 +516,7 @@ CodecRead ReadCodec(Reader& reader, const Json& value, const std::string& path, 
         render = EightChannelRender(result.vendor, result.device, static_cast<int32_t>(inputs));
     }
     const bool microphone = codec.Bool("microphone", true);
+    const bool writesDenied = codec.Bool("propertyWritesDenied", false);
     ReadLayout(codec, &render);
 
     EndpointDesign capture = MicrophoneCapture(result.vendor, result.device);
@@ -532,8 +534,11 @@ CodecRead ReadCodec(Reader& reader, const Json& value, const std::string& path, 
         }
         controls.Finish(known);
     }
-    codec.Finish("vendor, device, shape, masterInputs, microphone, layout, controls");
+    codec.Finish(
+        "vendor, device, shape, masterInputs, microphone, propertyWritesDenied, layout, controls");
 
+    render.propertyWritesDenied = writesDenied;
+    capture.propertyWritesDenied = writesDenied;
     result.designs.push_back(std::move(render));
     if (microphone)
         result.designs.push_back(std::move(capture));
@@ -556,6 +561,70 @@ void ReadOtherEndpoint(Reader& reader, const Json& value, const std::string& pat
         flow == "render" ? EightChannelRender(vendor, device) : MicrophoneCapture(vendor, device);
     design.connected = connected;
     builder->Add(std::move(design));
+}
+
+// ---- Mixer sources
+
+// The mixer inputs e (parts in<e>_mute and in<e>_volume) of a render design.
+std::vector<int32_t> MixerInputsOf(const EndpointDesign& render) {
+    std::vector<int32_t> inputs;
+    for (const MixerEntryDesign& entry : render.mixerEntries) {
+        if (entry.next && entry.part.name.rfind("in", 0) == 0)
+            inputs.push_back(std::atoi(entry.part.name.c_str() + 2));
+    }
+    return inputs;
+}
+
+// Signals playing into the mixer inputs of codecs[0], the codec in the room.
+void ReadMixerSources(Object& room, const std::vector<int32_t>& inputs, uint64_t seed,
+                      RoomOptions* options) {
+    Reader& reader = room.reader();
+    const Json* sources = room.Take("mixerSources");
+    Json& sourcesOut = room.out()["mixerSources"] = Json::array();
+    if (sources == nullptr)
+        return;
+    if (!sources->is_array()) {
+        reader.Fail("room.mixerSources", "must be a list");
+        return;
+    }
+    if (sources->size() > RoomOptions::kMaxMixerSources) {
+        reader.Fail("room.mixerSources", "has " + std::to_string(sources->size()) +
+                                             " sources; at most " +
+                                             std::to_string(RoomOptions::kMaxMixerSources));
+        return;
+    }
+    std::string known;
+    for (int32_t e : inputs)
+        known += (known.empty() ? "in" : ", in") + std::to_string(e);
+    for (size_t i = 0; i < sources->size(); ++i) {
+        const std::string path = "room.mixerSources[" + std::to_string(i) + "]";
+        sourcesOut.push_back(Json::object());
+        Object source(reader, &(*sources)[i], path, &sourcesOut.back());
+        MixerSourceDesign design;
+        if (source.Take("input") == nullptr)
+            reader.Fail(source.PathOf("input"), "is missing (the mixer input e of in<e>, e.g. 1)");
+        design.input = static_cast<int32_t>(source.Integer("input", design.input, 0, 99));
+        if (std::find(inputs.begin(), inputs.end(), design.input) == inputs.end())
+            reader.Fail(source.PathOf("input"),
+                        "codecs[0] has no mixer input in" + std::to_string(design.input) +
+                            (known.empty() ? " (it has none)" : " (it has " + known + ")"));
+        const bool hum = source.Choice("kind", "hum", {"hum", "program"}) == "hum";
+        design.kind = hum ? MixerSourceDesign::Kind::kHum : MixerSourceDesign::Kind::kProgram;
+        design.levelDbfs = source.Number("levelDbfs", design.levelDbfs, -120.0, 0.0, " dBFS");
+        if (hum) {
+            design.frequencyHz =
+                source.Number("frequencyHz", design.frequencyHz, 1.0, 20000.0, " Hz");
+            if (source.Take("seed") != nullptr)
+                reader.Fail(source.PathOf("seed"), "only program material has a seed");
+        } else {
+            design.seed = static_cast<uint64_t>(
+                source.Integer("seed", static_cast<int64_t>(seed), 0, INT64_MAX));
+            if (source.Take("frequencyHz") != nullptr)
+                reader.Fail(source.PathOf("frequencyHz"), "only a hum has a frequency");
+        }
+        source.Finish("input, kind, levelDbfs, frequencyHz, seed");
+        options->mixerSources.push_back(design);
+    }
 }
 
 // ---- The whole file
@@ -590,6 +659,7 @@ bool ReadScenario(const Json& root, Scenario* scenario, std::string* message) {
     }
 
     SimAudioSystemBuilder builder;
+    std::vector<int32_t> roomInputs;  // the mixer inputs e of codecs[0]
     {
         const Json* codecs = top.Take("codecs");
         Json& codecsOut = out["codecs"] = Json::array();
@@ -611,6 +681,7 @@ bool ReadScenario(const Json& root, Scenario* scenario, std::string* message) {
                 if (i == 0) {
                     result.options.codecVendor = codec.vendor;
                     result.options.codecDevice = codec.device;
+                    roomInputs = MixerInputsOf(codec.designs.front());
                 }
                 for (EndpointDesign& design : codec.designs)
                     builder.Add(std::move(design));
@@ -656,7 +727,8 @@ bool ReadScenario(const Json& root, Scenario* scenario, std::string* message) {
             }
         }
         couplings.Finish(known);
-        room.Finish("couplingDb");
+        ReadMixerSources(room, roomInputs, result.options.room.noiseSeed, &result.options.room);
+        room.Finish("couplingDb, mixerSources");
     }
     {
         Object mic(reader, top.Take("microphone"), "microphone", &out["microphone"]);
@@ -665,7 +737,10 @@ bool ReadScenario(const Json& root, Scenario* scenario, std::string* message) {
             mic.Number("noiseAmplitude", room.noiseAmplitude, 0.0, kHighestNoiseAmplitude);
         room.latencyBlocks = static_cast<int32_t>(
             mic.Integer("latencyBlocks", room.latencyBlocks, 1, kMostLatencyBlocks));
-        mic.Finish("noiseAmplitude, latencyBlocks");
+        room.latencyJitterBlocks = static_cast<int32_t>(
+            mic.Integer("jitterBlocks", room.latencyJitterBlocks, 0, kMostLatencyBlocks));
+        room.jitterSeed = room.noiseSeed;
+        mic.Finish("noiseAmplitude, latencyBlocks, jitterBlocks");
     }
     {
         Object wave(reader, top.Take("waveDevices"), "waveDevices", &out["waveDevices"]);
