@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "endpoint/endpoint_test_support.h"
+#include "platform/sim/room.h"
 #include "platform/sim/sim_audio_system.h"
 #include "platform/sim/sim_codec_builder.h"
+#include "platform/wave_format.h"
 
 namespace zelk::sim {
 namespace {
@@ -268,6 +270,79 @@ TEST(SimCodecTest, SilentPaths) {
     EXPECT_FLOAT_EQ(db, 22.0f);
     ASSERT_TRUE(system->SetPartMuted("capture0.mic_mute", true));
     EXPECT_FALSE(system->CapturePathDb(0, &db));
+}
+
+// Mixer input e's path to the front pair: in<e>_volume's channel of the side plus the master of the
+// side; silent while the input or the master is muted, or where the input does not exist.
+// Default levels: in<e>_volume -1.5·e / -1.5·e - 1.5, in<e>_mute set for even e, master -6.0 /
+// -7.5.
+TEST(SimCodecTest, MixerPathsRunThroughTheInputVolumeAndTheMaster) {
+    auto system = SimAudioSystemBuilder()
+                      .Add(EightChannelRender(0x10EC, 0x0899))
+                      .Add(SixChannelRender(0x10EC, 0x0662))
+                      .Build();
+    float db = 0.0f;
+    ASSERT_TRUE(system->MixerPathDb(0, 3, 0, &db));
+    EXPECT_EQ(db, -4.5f - 6.0f);
+    ASSERT_TRUE(system->MixerPathDb(0, 3, 1, &db));
+    EXPECT_EQ(db, -6.0f - 7.5f);
+    EXPECT_FALSE(system->MixerPathDb(0, 2, 0, &db));  // muted at start
+    ASSERT_TRUE(system->SetPartMuted("render0.in2_mute", false));
+    ASSERT_TRUE(system->MixerPathDb(0, 2, 0, &db));
+    EXPECT_EQ(db, -3.0f - 6.0f);
+    EXPECT_FALSE(system->MixerPathDb(0, 7, 0, &db));  // entries 0 to 6 only
+    EXPECT_FALSE(system->MixerPathDb(0, 3, 2, &db));  // the front pair only
+    EXPECT_FALSE(system->MixerPathDb(2, 3, 0, &db));  // no such endpoint
+    // The six-channel shape: inputs 1 to 4; entry 0 is a bare connector.
+    EXPECT_TRUE(system->MixerPathDb(1, 1, 0, &db));
+    EXPECT_FALSE(system->MixerPathDb(1, 0, 0, &db));
+    // A mute without a volume passes at 0 dB.
+    ASSERT_TRUE(system->SetPartMuted("render0.master_mute", true));
+    EXPECT_FALSE(system->MixerPathDb(0, 3, 0, &db));
+    EndpointDesign render = EightChannelRender(0x10EC, 0x0899);
+    ASSERT_TRUE(RemoveLevel(&render, "in3_volume"));
+    auto bare = SimAudioSystemBuilder().Add(render).Build();
+    ASSERT_TRUE(bare->MixerPathDb(0, 3, 1, &db));
+    EXPECT_EQ(db, -7.5f);
+}
+
+// The speakers a stream can reach: the channel mask of the endpoint's current device format.
+TEST(SimCodecTest, TheLayoutIsTheDeviceFormatsChannelMask) {
+    auto system = SimAudioSystemBuilder()
+                      .Add(EightChannelRender(0x10EC, 0x0899))
+                      .Add(SixChannelRender(0x10EC, 0x0662))
+                      .Build();
+    EXPECT_EQ(system->RenderLayoutMask(0), 0x63Fu);
+    EXPECT_EQ(system->RenderLayoutMask(1), 0x3Fu);
+    EXPECT_EQ(system->RenderLayoutMask(2), CodecLevels::kEverySpeaker);  // no such endpoint
+    auto format = [](uint16_t tag, uint16_t channels, uint32_t mask, size_t size) {
+        WaveFormatExtensible wave;
+        wave.wFormatTag = tag;
+        wave.nChannels = channels;
+        wave.dwChannelMask = mask;
+        PropertyValue value;
+        value.type = PropertyValue::Type::kBlob;
+        value.blob.resize(size);
+        std::memcpy(value.blob.data(), &wave, size);
+        return value;
+    };
+    struct Case {
+        PropertyValue value;
+        uint32_t mask;
+    };
+    const Case cases[] = {
+        {format(kWaveFormatExtensible, 2, 0x3, 40), 0x3},
+        {format(kWaveFormatExtensible, 4, 0x33, 40), 0x33},
+        {format(kWaveFormatPcm, 6, 0, 18), 0x3F},  // a plain format: its count's default
+        {format(kWaveFormatPcm, 1, 0, 16), 0x4},
+        {format(kWaveFormatExtensible, 2, 0x3, 20), 0x3},  // cut before its mask: plain
+        {format(kWaveFormatPcm, 2, 0, 8), CodecLevels::kEverySpeaker},  // too short to be one
+        {PropertyValue{}, CodecLevels::kEverySpeaker},                  // none
+    };
+    for (const Case& c : cases) {
+        system->SetEndpointProperty(DataFlow::kRender, 0, kKeyDeviceFormat, c.value);
+        EXPECT_EQ(system->RenderLayoutMask(0), c.mask) << c.value.blob.size();
+    }
 }
 
 TEST(SimCodecTest, FindsTheFirstEndpointNamingTheCodec) {
