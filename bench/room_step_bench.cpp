@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/sim/room.h"
+#include "platform/sim/sim_audio_system.h"
 #include "platform/sim/sim_codec_builder.h"
 
 namespace zelk {
@@ -63,6 +64,49 @@ void BM_RoomCapture(benchmark::State& state) {
     }
 }
 
+// The same, with a hum and program material on two unmuted mixer inputs, and the layout and mixer
+// paths read from the simulated codec as the machine's room does.
+void BM_RoomCaptureWithMixerSources(benchmark::State& state) {
+    class CodecPaths : public sim::CodecLevels {
+      public:
+        explicit CodecPaths(const sim::SimAudioSystem& audio) : audio_(audio) {}
+        bool RenderPathDb(int32_t endpoint, int32_t speaker, float* db) const override {
+            return audio_.RenderPathDb(endpoint, speaker, db);
+        }
+        bool CapturePathDb(int32_t endpoint, float* db) const override {
+            return audio_.CapturePathDb(endpoint, db);
+        }
+        uint32_t RenderLayoutMask(int32_t endpoint) const override {
+            return audio_.RenderLayoutMask(endpoint);
+        }
+        bool MixerPathDb(int32_t endpoint, int32_t input, int32_t side, float* db) const override {
+            return audio_.MixerPathDb(endpoint, input, side, db);
+        }
+
+      private:
+        const sim::SimAudioSystem& audio_;
+    };
+    auto audio = sim::BuildDefaultPc();
+    CodecPaths levels(*audio);
+    sim::RoomOptions options;
+    sim::MixerSourceDesign hum;
+    hum.input = 1;
+    sim::MixerSourceDesign program;
+    program.input = 3;
+    program.kind = sim::MixerSourceDesign::Kind::kProgram;
+    options.mixerSources = {hum, program};
+    sim::Room room(levels, 0, 0, options);
+    const WaveFormatExtensible format = EightChannel16();
+    std::vector<uint8_t> block(sim::Room::kSamplesPerStep * format.nBlockAlign);
+    std::vector<int16_t> samples(sim::Room::kSamplesPerStep * 2);
+    int64_t step = 0;
+    for (auto _ : state) {
+        room.Play(++step, format, block.data(), sim::Room::kSamplesPerStep);
+        room.Capture(step, samples.data(), sim::Room::kSamplesPerStep, 2);
+        benchmark::DoNotOptimize(samples.data());
+    }
+}
+
 // The levels the room reads from the codec at each step: every speaker's path and the microphone's.
 void BM_CodecPathLevels(benchmark::State& state) {
     auto audio = sim::BuildDefaultPc();
@@ -76,6 +120,7 @@ void BM_CodecPathLevels(benchmark::State& state) {
 
 BENCHMARK(BM_RoomPlay)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoomCapture)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RoomCaptureWithMixerSources)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CodecPathLevels)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
