@@ -256,6 +256,13 @@ TEST(ScenarioTest, TheDefaultIsTheLivingRoomPc) {
     EXPECT_EQ(front.minDb, -46.5f);
     EXPECT_EQ(front.maxDb, 0.0f);
     EXPECT_EQ(front.stepDb, 1.5f);
+    // A hum and music play into two mixer inputs that are unmuted at start.
+    ASSERT_EQ(scenario.options.room.mixerSources.size(), 2u);
+    for (const MixerSourceDesign& source : scenario.options.room.mixerSources) {
+        bool muted = true;
+        ASSERT_TRUE(audio.PartMuted("render0.in" + std::to_string(source.input) + "_mute", &muted));
+        EXPECT_FALSE(muted) << source.input;
+    }
     // The other maker's headset is listed after the codec and is not the codec.
     EXPECT_EQ(audio.EndpointCount(DataFlow::kRender), 2);
     EXPECT_EQ(audio.EndpointCount(DataFlow::kCapture), 2);
