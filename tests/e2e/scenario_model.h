@@ -23,6 +23,7 @@
 #include "engine/calibration_context.h"
 #include "peer/peer_messages.h"
 #include "platform/sim/sim_pc.h"
+#include "platform/speaker_mask.h"
 
 namespace zelk::testing {
 
@@ -79,9 +80,26 @@ inline double MicrophoneLevel(sim::SimPc& pc, const char* part, float wanted) {
     return OnStep(wanted, range);
 }
 
-// The room model of the scenario's PC for a run of `mode` (1: a single channel).
-inline RoomModel ModelOf(sim::SimPc& pc, int32_t mode) {
-    RoomModel model;
+// Speaker mask bit of each speaker channel.
+inline constexpr uint32_t kSpeakerBitOfChannel[kSpeakerChannels] = {
+    kSpeakerFrontLeft,    kSpeakerFrontRight,  kSpeakerBackLeft, kSpeakerBackRight,
+    kSpeakerLowFrequency, kSpeakerFrontCenter, kSpeakerSideLeft, kSpeakerSideRight,
+};
+
+// The room model, and the mixer sources the microphone may hear besides the tone: for each, its
+// peak through its input's volume to the front left and right speaker (before the master). A run
+// mutes the inputs it knows; the prediction takes every source as heard, at its worst.
+// With capture blocks that come back late (jitter), a cycle's poll may find its block still
+// pending and the cycle finds nothing: a band may then be met in any later cycle, or never.
+struct PcModel : RoomModel {
+    std::vector<std::array<double, 2>> mixerPeaks;
+    bool cyclesMayMiss = false;
+};
+
+// The room model of the scenario's PC as it stands, for a run of `mode` (1: a single channel):
+// the stream of the mode reaches the speakers of the codec's current layout.
+inline PcModel ModelOf(sim::SimPc& pc, int32_t mode) {
+    PcModel model;
     for (int32_t k = 0; k < kSpeakerChannels; ++k) {
         ControlChannel control;
         model.present[static_cast<size_t>(k)] = SpeakerControl(pc, k, &control);
@@ -92,9 +110,32 @@ inline RoomModel ModelOf(sim::SimPc& pc, int32_t mode) {
         model.master[side] = RangeOf(pc, MasterControl(pc, side));
     model.couplings = pc.options().room.couplings;
     model.noiseAmplitude = pc.options().room.noiseAmplitude;
+    model.cyclesMayMiss = pc.options().room.latencyJitterBlocks > 0;
     model.micDb = MicrophoneLevel(pc, sim::kPartMicVolume, 12.0f) +
                   MicrophoneLevel(pc, sim::kPartBoost, 30.0f);
     model.heard = HeardSpeakers(StreamChannelsOfMode(mode == 1 ? 8 : mode));
+    const uint32_t layout = pc.audio().RenderLayoutMask(pc.renderEndpoint());
+    for (int32_t k = 0; k < kSpeakerChannels; ++k) {
+        if ((layout & kSpeakerBitOfChannel[k]) == 0)
+            model.heard[static_cast<size_t>(k)] = false;
+    }
+    for (const sim::MixerSourceDesign& source : pc.options().room.mixerSources) {
+        const std::string volume =
+            RenderPrefix(pc) + "in" + std::to_string(source.input) + "_volume";
+        std::array<double, 2> peaks = {};
+        for (uint32_t side = 0; side < 2; ++side) {
+            sim::ChannelDesign design;
+            float level = 0.0f;  // an input without a volume passes at 0 dB
+            if (pc.audio().PartChannel(volume, side, &design) ||
+                pc.audio().PartChannel(volume, 0, &design)) {
+                level = design.levelDb;
+                pc.audio().PartLevel(volume, side, &level) ||
+                    pc.audio().PartLevel(volume, 0, &level);
+            }
+            peaks[side] = std::pow(10.0, source.levelDbfs / 20.0) * std::pow(10.0, level / 20.0);
+        }
+        model.mixerPeaks.push_back(peaks);
+    }
     return model;
 }
 
@@ -115,26 +156,45 @@ inline constexpr double kCountMargin = 4.0;
 
 enum class Outcome { kNever, kEither, kSurely };
 
-inline Outcome BlockOutcome(double peak, double noise, double threshold, double toneHz) {
+// `other` bounds what else the microphone hears (the mixer sources): every sample may move by it.
+inline Outcome BlockOutcome(double peak, double noise, double other, double threshold,
+                            double toneHz) {
     const double pi = std::acos(-1.0);
     double lowest = 1e9;
     double highest = -1e9;
     for (int phase = 0; phase < kPhases; ++phase) {
-        double mean = 0.0;
-        double variance = 0.0;
+        struct Count {
+            double mean = 0.0;
+            double variance = 0.0;
+        } low, high;
         for (int32_t j = 0; j < kBlockSamples; ++j) {
             const double sample = peak * std::sin(2.0 * pi *
                                                   (static_cast<double>(phase) / kPhases +
                                                    toneHz * static_cast<double>(j) / kSampleRate));
-            double p = sample >= threshold ? 1.0 : 0.0;
-            if (noise > 0.0)
-                p = std::clamp((sample + noise - threshold) / (2.0 * noise), 0.0, 1.0);
-            mean += p;
-            variance += p * (1.0 - p);
+            // A sample counts by its magnitude; the other sounds may pull it towards zero or
+            // push it away.
+            const double magnitude = std::fabs(sample);
+            for (const double heard : {std::max(magnitude - other, 0.0), magnitude + other}) {
+                double p = heard >= threshold ? 1.0 : 0.0;
+                if (noise > 0.0) {
+                    p = std::clamp((heard + noise - threshold) / (2.0 * noise), 0.0, 1.0) +
+                        std::clamp((noise - threshold - heard) / (2.0 * noise), 0.0, 1.0);
+                }
+                Count& count = heard > magnitude ? high : low;
+                if (other == 0.0) {
+                    // One sound: both bounds alike.
+                    low.mean += p;
+                    low.variance += p * (1.0 - p);
+                    high.mean += p;
+                    high.variance += p * (1.0 - p);
+                    break;
+                }
+                count.mean += p;
+                count.variance += p * (1.0 - p);
+            }
         }
-        const double spread = 6.0 * std::sqrt(variance) + kCountMargin;
-        lowest = std::min(lowest, mean - spread);
-        highest = std::max(highest, mean + spread);
+        lowest = std::min(lowest, low.mean - 6.0 * std::sqrt(low.variance) - kCountMargin);
+        highest = std::max(highest, high.mean + 6.0 * std::sqrt(high.variance) + kCountMargin);
     }
     if (lowest >= kSamplesToMeet)
         return Outcome::kSurely;
@@ -148,17 +208,35 @@ struct BandWindow {
     int latest = -1;
 };
 
-inline std::array<BandWindow, kBands> PredictBandWindows(const RoomModel& room, int32_t channel,
+// The peak the mixer sources may add at the microphone while `channel` is measured.
+inline double MixerPeakAtMicrophone(const PcModel& room, int32_t channel) {
+    const int32_t side = MasterSideOf(channel);
+    double sum = 0.0;
+    for (const std::array<double, 2>& peaks : room.mixerPeaks) {
+        for (int32_t k = 0; k < 2; ++k) {
+            const double master =
+                k == side ? OpenMasterLevel(room, k) : OnStep(kLevelFloorDb, room.master[k]);
+            sum += peaks[static_cast<size_t>(k)] * std::pow(10.0, master / 20.0) *
+                   room.couplings[static_cast<size_t>(k)];
+        }
+    }
+    return std::pow(10.0, room.micDb / 20.0) * 32768.0 * sum;
+}
+
+inline std::array<BandWindow, kBands> PredictBandWindows(const PcModel& room, int32_t channel,
                                                          const std::vector<float>& levels) {
     std::array<BandWindow, kBands> windows;
     if (!room.present[static_cast<size_t>(channel)])
         return windows;
     const double noise = room.noiseAmplitude * std::pow(10.0, room.micDb / 20.0);
+    const double other = MixerPeakAtMicrophone(room, channel);
     const double toneHz = channel == 4 ? kSubwooferToneHz : kMeasuringToneHz;
     int from = 0;        // the earliest cycle the band below may have been met in
     int fromLatest = 0;  // the latest (-1: it may never have been)
     for (int32_t band = 0; band < kBands && from >= 0; ++band) {
         BandWindow& window = windows[static_cast<size_t>(band)];
+        if (room.cyclesMayMiss)
+            fromLatest = -1;
         const double threshold = Threshold(room, band);
         // The cycles repeat a few levels (the control's maximum from some cycle on).
         std::map<float, Outcome> ofLevel;
@@ -168,7 +246,7 @@ inline std::array<BandWindow, kBands> PredictBandWindows(const RoomModel& room, 
             if (known == ofLevel.end()) {
                 known = ofLevel
                             .emplace(level, BlockOutcome(PeakAtMicrophone(room, channel, level),
-                                                         noise, threshold, toneHz))
+                                                         noise, other, threshold, toneHz))
                             .first;
             }
             outcomes.push_back(known->second);
@@ -222,7 +300,7 @@ struct ExpectedResults {
     std::map<int32_t, std::vector<float>> cycleLevels;
 };
 
-inline ExpectedResults PredictResults(const RoomModel& model, int32_t mode, int32_t single) {
+inline ExpectedResults PredictResults(const PcModel& model, int32_t mode, int32_t single) {
     // Tables as the start leaves them: a full run clears them (the channels beyond a smaller
     // layout to the floor); a single-channel run on a fresh worker finds them empty.
     std::set<float> channels[kSpeakerChannels][kBands];

@@ -75,8 +75,6 @@ TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
     WorkerOnPc worker(LoadScenario(c.scenario));
     sim::SimPc& pc = worker.pc;
     ASSERT_GE(pc.renderEndpoint(), 0);
-    const RoomModel model = ModelOf(pc, mode);
-    const ExpectedResults results = PredictResults(model, mode, c.singleSlot);
 
     std::vector<PeerStep> steps = {Command(CMD_SELECT_CODEC, c.deviceId)};
     if (!single)
@@ -95,6 +93,8 @@ TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
         steps.erase(steps.begin() + 1);
     }
     const std::string stateBefore = sim::PcStateText(pc.audio());
+    const PcModel model = ModelOf(pc, mode);
+    const ExpectedResults results = PredictResults(model, mode, c.singleSlot);
     std::map<ControlChannel, float> levelsBefore;
     for (int32_t k = 0; k < kSpeakerChannels; ++k) {
         ControlChannel control;
@@ -148,35 +148,24 @@ TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
         }
     }
 
-    // The levels left on the codec: a full run applies the Medium results it stored (channels 0
-    // to 5 on a six-channel topology); a single-channel run keeps the channel at the last level
-    // it was raised to (where it met High, else its top cycle), with its side's master open.
+    // The levels left on the codec: the Medium results the run stored. A full run applies them
+    // to the masters and channels 0 to 5 (six-channel topology) or 7; a single-channel run sets
+    // its channel and the master of its side and puts the other master back.
     std::map<ControlChannel, float> levelsAfter = levelsBefore;
-    const bool sixChannel =
-        pc.audio().FindPart(RenderPrefix(pc) + sim::kPartSide) == nullptr && c.deviceId != 0x0899;
-    if (single) {
+    const bool sixChannelTopology =
+        pc.audio().FindPart(RenderPrefix(pc) + sim::kPartSide) == nullptr;
+    for (int32_t side = 0; side < kMasterSides; ++side) {
+        if (single && side != MasterSideOf(c.singleSlot))
+            continue;
+        levelsAfter[MasterControl(pc, side)] = AppliedLevel(
+            worker.ResultsValue(ResultsMasterKey(side, kBandMedium)), model.master[side]);
+    }
+    for (int32_t k = 0; k <= LastServedChannel(c.deviceId, sixChannelTopology); ++k) {
         ControlChannel control;
-        ASSERT_TRUE(SpeakerControl(pc, c.singleSlot, &control));
-        const std::vector<float>& cycles = results.cycleLevels.at(c.singleSlot);
-        const float high =
-            AppliedLevel(worker.ResultsValue(ResultsChannelKey(c.singleSlot, kBands - 1)),
-                         model.channels[static_cast<size_t>(c.singleSlot)]);
-        levelsAfter[control] =
-            std::find(cycles.begin(), cycles.end(), high) != cycles.end() ? high : cycles.back();
-        const int32_t side = MasterSideOf(c.singleSlot);
-        levelsAfter[MasterControl(pc, side)] = OpenMasterLevel(model, side);
-    } else {
-        for (int32_t side = 0; side < kMasterSides; ++side) {
-            levelsAfter[MasterControl(pc, side)] = AppliedLevel(
-                worker.ResultsValue(ResultsMasterKey(side, kBandMedium)), model.master[side]);
-        }
-        for (int32_t k = 0; k < (sixChannel ? 6 : kSpeakerChannels); ++k) {
-            ControlChannel control;
-            if (SpeakerControl(pc, k, &control)) {
-                levelsAfter[control] =
-                    AppliedLevel(worker.ResultsValue(ResultsChannelKey(k, kBandMedium)),
-                                 model.channels[static_cast<size_t>(k)]);
-            }
+        if ((!single || k == c.singleSlot) && SpeakerControl(pc, k, &control)) {
+            levelsAfter[control] =
+                AppliedLevel(worker.ResultsValue(ResultsChannelKey(k, kBandMedium)),
+                             model.channels[static_cast<size_t>(k)]);
         }
     }
     for (const auto& [control, level] : levelsAfter) {
