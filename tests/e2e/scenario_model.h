@@ -88,7 +88,8 @@ inline constexpr uint32_t kSpeakerBitOfChannel[kSpeakerChannels] = {
 
 // The room model, and the mixer sources the microphone may hear besides the tone: for each, its
 // peak through its input's volume to the front left and right speaker (before the master). A run
-// mutes the inputs it knows; the prediction takes every source as heard, at its worst.
+// mutes every mixer input that has a mute while it measures, so only a source on an input
+// without one is heard; the prediction takes it at its worst.
 // With capture blocks that come back late (jitter), a cycle's poll may find its block still
 // pending and the cycle finds nothing: a band may then be met in any later cycle, or never.
 struct PcModel : RoomModel {
@@ -120,8 +121,11 @@ inline PcModel ModelOf(sim::SimPc& pc, int32_t mode) {
             model.heard[static_cast<size_t>(k)] = false;
     }
     for (const sim::MixerSourceDesign& source : pc.options().room.mixerSources) {
-        const std::string volume =
-            RenderPrefix(pc) + "in" + std::to_string(source.input) + "_volume";
+        const std::string input = RenderPrefix(pc) + "in" + std::to_string(source.input);
+        bool muted = false;
+        if (pc.audio().PartMuted(input + "_mute", &muted))
+            continue;  // muted during the run
+        const std::string volume = input + "_volume";
         std::array<double, 2> peaks = {};
         for (uint32_t side = 0; side < 2; ++side) {
             sim::ChannelDesign design;
