@@ -147,8 +147,8 @@ inline PcModel ModelOf(sim::SimPc& pc, int32_t mode) {
 // in ±A before its gain of some 40 dB) is a good part of a band's threshold, and a 10 ms block
 // holds 2.6 periods of the tone, so how many of its samples reach a threshold depends on the
 // tone's phase in the block. A band is therefore predicted as surely met, surely not met, or
-// either, from the count of samples at or above the threshold in one analysed block (480
-// samples; 100 meet the band): its mean over the noise at the tone's least and most favourable
+// either, from the count of samples whose magnitude reaches the threshold in one analysed block
+// (480 samples; 100 meet the band): its mean over the noise at the tone's least and most favourable
 // phase, give or take six standard deviations and a few samples for the rounding.
 inline constexpr int32_t kBlockSamples = 480;
 inline constexpr int32_t kSamplesToMeet = 100;
@@ -163,39 +163,34 @@ enum class Outcome { kNever, kEither, kSurely };
 // `other` bounds what else the microphone hears (the mixer sources): every sample may move by it.
 inline Outcome BlockOutcome(double peak, double noise, double other, double threshold,
                             double toneHz) {
+    // The chance that a sample of this magnitude before the noise counts: either half-wave.
+    auto counts = [&](double magnitude) {
+        if (noise <= 0.0)
+            return magnitude >= threshold ? 1.0 : 0.0;
+        return std::clamp((magnitude + noise - threshold) / (2.0 * noise), 0.0, 1.0) +
+               std::clamp((noise - threshold - magnitude) / (2.0 * noise), 0.0, 1.0);
+    };
+    struct Count {
+        double mean = 0.0;
+        double variance = 0.0;
+        void Add(double p) {
+            mean += p;
+            variance += p * (1.0 - p);
+        }
+    };
     const double pi = std::acos(-1.0);
     double lowest = 1e9;
     double highest = -1e9;
     for (int phase = 0; phase < kPhases; ++phase) {
-        struct Count {
-            double mean = 0.0;
-            double variance = 0.0;
-        } low, high;
+        Count low;   // the other sounds pulling every sample towards zero
+        Count high;  // and pushing it away
         for (int32_t j = 0; j < kBlockSamples; ++j) {
-            const double sample = peak * std::sin(2.0 * pi *
-                                                  (static_cast<double>(phase) / kPhases +
-                                                   toneHz * static_cast<double>(j) / kSampleRate));
-            // A sample counts by its magnitude; the other sounds may pull it towards zero or
-            // push it away.
-            const double magnitude = std::fabs(sample);
-            for (const double heard : {std::max(magnitude - other, 0.0), magnitude + other}) {
-                double p = heard >= threshold ? 1.0 : 0.0;
-                if (noise > 0.0) {
-                    p = std::clamp((heard + noise - threshold) / (2.0 * noise), 0.0, 1.0) +
-                        std::clamp((noise - threshold - heard) / (2.0 * noise), 0.0, 1.0);
-                }
-                Count& count = heard > magnitude ? high : low;
-                if (other == 0.0) {
-                    // One sound: both bounds alike.
-                    low.mean += p;
-                    low.variance += p * (1.0 - p);
-                    high.mean += p;
-                    high.variance += p * (1.0 - p);
-                    break;
-                }
-                count.mean += p;
-                count.variance += p * (1.0 - p);
-            }
+            const double magnitude =
+                std::fabs(peak * std::sin(2.0 * pi *
+                                          (static_cast<double>(phase) / kPhases +
+                                           toneHz * static_cast<double>(j) / kSampleRate)));
+            low.Add(counts(std::max(magnitude - other, 0.0)));
+            high.Add(counts(magnitude + other));
         }
         lowest = std::min(lowest, low.mean - 6.0 * std::sqrt(low.variance) - kCountMargin);
         highest = std::max(highest, high.mean + 6.0 * std::sqrt(high.variance) + kCountMargin);
