@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -212,6 +213,33 @@ TEST(RealTimerTest, ExpirationsMissedWhileBusyComeAsOneMessage) {
     // One message for the busy time, then at most one per period that passed after it.
     EXPECT_LE(ticks, 2 + static_cast<int>(after / kPeriod) + 1) << "after " << after.count();
     EXPECT_GE(ticks, 2);
+}
+
+// A real-time timer ticks half a period off the monotonic clock's grid of its period, so that what
+// runs on that grid (the simulated PC's blocks) falls between two ticks.
+TEST(RealTimerTest, TicksFallHalfWayBetweenTheGridLines) {
+    TempRuntimeFolder folder;
+    PosixWindowing windowing(folder.path());
+    RecordingHandler handler;
+    WindowHandle window = kNoWindow;
+    ASSERT_EQ(windowing.OpenWindow("zelk", &handler, &window), kOk);
+    constexpr int64_t kPeriodNs = 10'000'000;
+    std::vector<int64_t> phases;
+    handler.react = [&](const ChannelMessage&) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        phases.push_back((static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec) %
+                         kPeriodNs);
+        if (phases.size() == 21)
+            windowing.EndModal(window, 1);
+    };
+    ASSERT_TRUE(windowing.SetTimer(window, 1, 10));
+    EXPECT_EQ(windowing.RunModal(window), 1);
+    // Each tick comes at or a little after its time; the median is close to it on a busy machine.
+    std::sort(phases.begin(), phases.end());
+    const int64_t median = phases[phases.size() / 2];
+    EXPECT_GE(median, kPeriodNs / 2);
+    EXPECT_LT(median, kPeriodNs / 2 + 3'000'000) << "ticks " << median << " ns past the grid";
 }
 
 }  // namespace

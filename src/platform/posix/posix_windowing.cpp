@@ -455,10 +455,17 @@ bool PosixWindowing::SetTimer(WindowHandle window, uintptr_t id, uint32_t period
                                              });
     } else {
         timer.fd.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+        // The first tick half a period to one and a half periods from now, half a period past a
+        // multiple of the period.
+        const int64_t half = timer.periodNs / 2;
+        const int64_t earliest = MonotonicNs() + half;
+        const int64_t offGrid = (earliest - half) % timer.periodNs;
+        const int64_t first = offGrid == 0 ? earliest : earliest + timer.periodNs - offGrid;
         itimerspec setting{};
-        setting.it_value = ToTimespec(timer.periodNs);
+        setting.it_value = ToTimespec(first);
         setting.it_interval = ToTimespec(timer.periodNs);
-        if (!timer.fd.valid() || ::timerfd_settime(timer.fd.get(), 0, &setting, nullptr) != 0)
+        if (!timer.fd.valid() ||
+            ::timerfd_settime(timer.fd.get(), TFD_TIMER_ABSTIME, &setting, nullptr) != 0)
             return false;
     }
     std::lock_guard lock(mutex_);

@@ -5,9 +5,12 @@
 // on the thread that runs it.
 //
 // Timers run on one of two clocks, chosen at construction:
-// - real time: one timerfd per timer. As with the platform's timer messages, at most one message
-//   per timer is pending: expirations missed while the loop was busy are not replayed, and the
-//   timers that fell due meanwhile each get one message, in the order they last fell due;
+// - real time: one timerfd per timer, on the monotonic clock's grid of its period and half a
+//   period off it (a 10 ms timer ticks at 5 ms past every 10 ms): whatever runs on that grid, such
+//   as the simulated PC's audio blocks in real time, falls between two ticks, never on one. As with
+//   the platform's timer messages, at most one message per timer is pending: expirations missed
+//   while the loop was busy are not replayed, and the timers that fell due meanwhile each get one
+//   message, in the order they last fell due;
 // - virtual time: timers are message tasks of a SteppedClock and reach the handler on the
 //   thread that advances it. When the modal loop finds no datagram waiting it advances the clock
 //   to its next due task, so a run goes as fast as the machine allows; with nothing due it waits

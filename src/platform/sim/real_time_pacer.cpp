@@ -50,7 +50,9 @@ bool RealTimePacer::IsRunning() const {
 
 void RealTimePacer::Run() {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point realStart = Clock::now();
+    const Clock::duration sinceEpoch = Clock::now().time_since_epoch();
+    const Clock::time_point realStart(sinceEpoch -
+                                      sinceEpoch % std::chrono::microseconds(kRealTimeGridUs));
     const int64_t virtualStart = clock_.NowUs();
     auto elapsedUs = [&] {
         return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - realStart)

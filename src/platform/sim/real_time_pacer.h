@@ -1,10 +1,13 @@
 #pragma once
 
 // Runs the simulated machine in real time: a thread of its own advances the virtual clock so that
-// it follows the steady clock from the moment Start is called. It sleeps until the next task is
-// due (at most 10 ms, so that tasks scheduled meanwhile are not missed for longer), then advances
-// the clock to the time elapsed. All clock tasks then run on this thread. The clock's settle hook
-// is not used: device and worker threads run freely, as on a real machine.
+// it follows the steady clock from the moment Start is called, on the steady clock's grid of
+// kRealTimeGridUs: virtual time 0 is the grid line at or before Start, so what falls due on the
+// machine's 10 ms grid (the devices' blocks) happens on that grid of the steady clock too. It
+// sleeps until the next task is due (at most 10 ms, so that tasks scheduled meanwhile are not
+// missed for longer), then advances the clock to the time elapsed. All clock tasks then run on this
+// thread. The clock's settle hook is not used: device and worker threads run freely, as on a real
+// machine.
 
 #include <condition_variable>
 #include <cstdint>
@@ -14,6 +17,8 @@
 #include "platform/sim/virtual_clock.h"
 
 namespace zelk::sim {
+
+inline constexpr int64_t kRealTimeGridUs = 10'000;
 
 class RealTimePacer {
   public:
