@@ -235,10 +235,14 @@ TEST(ScenarioTest, TheDefaultIsTheLivingRoomPc) {
     EXPECT_EQ(scenario.options.clockMode, SimPcOptions::ClockMode::kRealTime);
     EXPECT_EQ(scenario.options.codecVendor, 0x10EC);
     EXPECT_EQ(scenario.options.codecDevice, 0x0899);
-    const std::array<double, RoomOptions::kSpeakers> couplings = {0.016, 0.013, 0.0095, 0.009,
-                                                                  0.03,  0.025, 0.0065, 0.007};
-    for (size_t k = 0; k < couplings.size(); ++k)
-        EXPECT_NEAR(scenario.options.room.couplings[k], couplings[k], couplings[k] * 1e-3) << k;
+    // The couplings in dB, as the file gives them.
+    const std::array<double, RoomOptions::kSpeakers> couplingsDb = {-33.4,  -39.74, -35.74, -36.6,
+                                                                    -25.41, -35.71, -43.35, -44.02};
+    for (size_t k = 0; k < couplingsDb.size(); ++k) {
+        const double coupling = std::pow(10.0, couplingsDb[k] / 20.0);
+        EXPECT_NEAR(scenario.options.room.couplings[k], coupling, coupling * 1e-9) << k;
+    }
+    EXPECT_EQ(scenario.options.room.noiseAmplitude, 3.0);
 
     SimPcOptions options = scenario.options;
     options.clockMode = SimPcOptions::ClockMode::kVirtual;
@@ -255,7 +259,7 @@ TEST(ScenarioTest, TheDefaultIsTheLivingRoomPc) {
     ASSERT_TRUE(audio.PartChannel("render0.front", 0, &front));
     EXPECT_EQ(front.minDb, -46.5f);
     EXPECT_EQ(front.maxDb, 0.0f);
-    EXPECT_EQ(front.stepDb, 1.5f);
+    EXPECT_EQ(front.stepDb, 0.375f);
     // A hum and music play into two mixer inputs that are unmuted at start.
     ASSERT_EQ(scenario.options.room.mixerSources.size(), 2u);
     for (const MixerSourceDesign& source : scenario.options.room.mixerSources) {
