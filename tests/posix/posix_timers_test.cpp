@@ -242,5 +242,28 @@ TEST(RealTimerTest, TicksFallHalfWayBetweenTheGridLines) {
     EXPECT_LT(median, kPeriodNs / 2 + 3'000'000) << "ticks " << median << " ns past the grid";
 }
 
+// A windowing whose timers run four times as fast: a 10 ms timer ticks every 2.5 ms.
+TEST(RealTimerTest, TimersRunAtTheWindowingsSpeed) {
+    TempRuntimeFolder folder;
+    PosixWindowing windowing(folder.path(), 4.0);
+    RecordingHandler handler;
+    WindowHandle window = kNoWindow;
+    ASSERT_EQ(windowing.OpenWindow("zelk", &handler, &window), kOk);
+    int ticks = 0;
+    std::chrono::steady_clock::time_point first;
+    handler.react = [&](const ChannelMessage&) {
+        if (++ticks == 1)
+            first = std::chrono::steady_clock::now();
+        else if (ticks == 41)
+            windowing.EndModal(window, 1);
+    };
+    ASSERT_TRUE(windowing.SetTimer(window, 1, 10));
+    EXPECT_EQ(windowing.RunModal(window), 1);
+    const auto forty = std::chrono::steady_clock::now() - first;
+    // Never early; and far from the 400 ms the same ticks take at the steady clock's speed.
+    EXPECT_GE(forty, std::chrono::milliseconds(99));
+    EXPECT_LT(forty, std::chrono::milliseconds(300));
+}
+
 }  // namespace
 }  // namespace zelk::posix

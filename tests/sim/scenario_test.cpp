@@ -377,7 +377,7 @@ TEST(ScenarioTest, ControlsLayoutAndEndpointsReachTheMachine) {
                                "connected": false}])"));
     const SimPcOptions& options = scenario.options;
     EXPECT_EQ(options.clockMode, SimPcOptions::ClockMode::kRealTime);
-    EXPECT_EQ(scenario.clockSpeed, 4.0);
+    EXPECT_EQ(scenario.options.realTimeSpeed, 4.0);
     EXPECT_EQ(options.room.noiseSeed, 99u);
     EXPECT_EQ(options.room.noiseAmplitude, 12.5);
     EXPECT_EQ(options.room.latencyBlocks, 3);

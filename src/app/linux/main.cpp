@@ -38,10 +38,6 @@ int main() {
     std::string scenarioProblem;
     if (!linux_worker::WorkerScenarioFromEnvironment(&scenario, &scenarioProblem))
         return Refuse(scenarioProblem + "; not starting");
-    if (scenario.clockSpeed != 1.0)
-        return Refuse(
-            "the scenario's clock.speed must be 1 for the worker: its timers keep real "
-            "time; not starting");
     const bool virtualTime = scenario.options.clockMode == sim::SimPcOptions::ClockMode::kVirtual;
 
     const std::string folder = posix::RuntimeFolderFromEnvironment();
@@ -52,8 +48,9 @@ int main() {
     // The machine outlives everything that uses it: the windowing's timers and the dialog.
     sim::SimPc pc(scenario.options);
     std::unique_ptr<posix::PosixWindowing> windowing =
-        virtualTime ? std::make_unique<posix::PosixWindowing>(folder, &pc.clock())
-                    : std::make_unique<posix::PosixWindowing>(folder);
+        virtualTime
+            ? std::make_unique<posix::PosixWindowing>(folder, &pc.clock())
+            : std::make_unique<posix::PosixWindowing>(folder, scenario.options.realTimeSpeed);
 
     // Two workers must never drive one codec.
     if (windowing->FindWindowByTitle(WORKER_WINDOW_TITLE) != kNoWindow) {

@@ -25,7 +25,7 @@ bool ResolveWorkerScenario(const char* scenarioPath, const char* clockValue,
         chosen.options.clockMode = *clock == WorkerClock::kVirtual
                                        ? sim::SimPcOptions::ClockMode::kVirtual
                                        : sim::SimPcOptions::ClockMode::kRealTime;
-        chosen.clockSpeed = 1.0;
+        chosen.options.realTimeSpeed = 1.0;
     }
     *scenario = std::move(chosen);
     return true;

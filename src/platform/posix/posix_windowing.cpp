@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <ctime>
 #include <deque>
 #include <utility>
@@ -66,8 +67,11 @@ struct PosixWindowing::Window {
     intptr_t modalResult = 0;
 };
 
-PosixWindowing::PosixWindowing(std::string runtimeFolder)
-    : PosixWindowing(std::move(runtimeFolder), nullptr) {}
+PosixWindowing::PosixWindowing(std::string runtimeFolder, double timerSpeed)
+    : folder_(std::move(runtimeFolder)),
+      clock_(nullptr),
+      timerSpeed_(timerSpeed > 0.0 ? timerSpeed : 1.0),
+      sender_(OpenSenderSocket()) {}
 
 PosixWindowing::PosixWindowing(std::string runtimeFolder, SteppedClock* clock)
     : folder_(std::move(runtimeFolder)), clock_(clock), sender_(OpenSenderSocket()) {}
@@ -446,7 +450,8 @@ bool PosixWindowing::SetTimer(WindowHandle window, uintptr_t id, uint32_t period
         timer.generation = nextGeneration_++;
     }
     StopTimer(previous);
-    timer.periodNs = period * kNsPerMs;
+    timer.periodNs =
+        std::max<int64_t>(std::llround(static_cast<double>(period * kNsPerMs) / timerSpeed_), 1);
     if (clock_ != nullptr) {
         const int64_t periodUs = period * kUsPerMs;
         timer.task = clock_->ScheduleMessage(clock_->NowUs() + periodUs, periodUs,

@@ -43,8 +43,9 @@ namespace zelk::posix {
 
 class PosixWindowing final : public Windowing {
   public:
-    // Real-time timers. The folder must have passed PrepareRuntimeFolder.
-    explicit PosixWindowing(std::string runtimeFolder);
+    // Real-time timers, timerSpeed times as fast as the monotonic clock (a 10 ms timer of speed 2
+    // ticks every 5 ms). The folder must have passed PrepareRuntimeFolder.
+    explicit PosixWindowing(std::string runtimeFolder, double timerSpeed = 1.0);
     // Virtual-time timers on clock, which must outlive this object.
     PosixWindowing(std::string runtimeFolder, SteppedClock* clock);
     ~PosixWindowing() override;
@@ -94,6 +95,7 @@ class PosixWindowing final : public Windowing {
 
     const std::string folder_;
     SteppedClock* const clock_;
+    const double timerSpeed_ = 1.0;  // real time only
     UniqueFd sender_;
 
     mutable std::mutex mutex_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <system_error>
 
 namespace zelk::sim {
@@ -12,7 +13,7 @@ constexpr int64_t kLongestSleepUs = 10'000;
 
 }  // namespace
 
-RealTimePacer::RealTimePacer(VirtualClock& clock) : clock_(clock) {}
+RealTimePacer::RealTimePacer(VirtualClock& clock, double speed) : clock_(clock), speed_(speed) {}
 
 RealTimePacer::~RealTimePacer() {
     Stop();
@@ -50,26 +51,33 @@ bool RealTimePacer::IsRunning() const {
 
 void RealTimePacer::Run() {
     using Clock = std::chrono::steady_clock;
-    const Clock::duration sinceEpoch = Clock::now().time_since_epoch();
-    const Clock::time_point realStart(sinceEpoch -
-                                      sinceEpoch % std::chrono::microseconds(kRealTimeGridUs));
+    using Ns = std::chrono::nanoseconds;
+    // The machine's 10 ms grid on the steady clock.
+    const int64_t gridNs = std::llround(static_cast<double>(kRealTimeGridUs) * 1000.0 / speed_);
+    const int64_t sinceEpochNs =
+        std::chrono::duration_cast<Ns>(Clock::now().time_since_epoch()).count();
+    const Clock::time_point realStart{Ns(sinceEpochNs - sinceEpochNs % gridNs)};
     const int64_t virtualStart = clock_.NowUs();
-    auto elapsedUs = [&] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - realStart)
-            .count();
+    auto machineUs = [&](Clock::time_point at) {
+        const auto elapsedNs = std::chrono::duration_cast<Ns>(at - realStart).count();
+        return virtualStart +
+               static_cast<int64_t>(static_cast<double>(elapsedNs) * speed_ / 1000.0);
+    };
+    auto realAt = [&](int64_t us) {
+        return realStart +
+               Ns(std::llround(static_cast<double>(us - virtualStart) * 1000.0 / speed_));
     };
 
     std::unique_lock lock(mutex_);
     while (!stop_) {
         lock.unlock();
-        const int64_t now = virtualStart + static_cast<int64_t>(elapsedUs());
+        const int64_t now = machineUs(Clock::now());
         clock_.AdvanceTo(now);
         const int64_t next = clock_.NextDueUs();
         const int64_t wake =
             next < 0 ? now + kLongestSleepUs : std::clamp(next, now, now + kLongestSleepUs);
         lock.lock();
-        stopRequested_.wait_until(lock, realStart + std::chrono::microseconds(wake - virtualStart),
-                                  [this] { return stop_; });
+        stopRequested_.wait_until(lock, realAt(wake), [this] { return stop_; });
     }
 }
 

@@ -101,7 +101,7 @@ SimPc::SimPc(SimPcOptions options) : options_(std::move(options)) {
     waveIn_ = std::make_unique<SimWaveIn>(clock_, *sync_, std::move(ins));
 
     if (!virtualTime) {
-        pacer_ = std::make_unique<RealTimePacer>(clock_);
+        pacer_ = std::make_unique<RealTimePacer>(clock_, options_.realTimeSpeed);
         pacer_->Start();
     }
 }

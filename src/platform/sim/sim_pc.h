@@ -31,6 +31,9 @@ namespace zelk::sim {
 struct SimPcOptions {
     enum class ClockMode { kVirtual, kRealTime };
     ClockMode clockMode = ClockMode::kVirtual;
+    // Real time only: the machine's seconds per second of the steady clock. The windowing's
+    // real-time timers must run at the same speed.
+    double realTimeSpeed = 1.0;
 
     // The machine's endpoints; by default codec 0x10EC:0x0899 with 7.1 speakers and a microphone.
     SimAudioSystemBuilder audio = DefaultPcBuilder();

@@ -651,7 +651,7 @@ bool ReadScenario(const Json& root, Scenario* scenario, std::string* message) {
         result.options.clockMode =
             mode == "real" ? SimPcOptions::ClockMode::kRealTime : SimPcOptions::ClockMode::kVirtual;
         if (mode == "real") {
-            result.clockSpeed = clock.Number("speed", 1.0, kSlowestSpeed, kFastestSpeed);
+            result.options.realTimeSpeed = clock.Number("speed", 1.0, kSlowestSpeed, kFastestSpeed);
         } else if (clock.Take("speed") != nullptr) {
             reader.Fail("clock.speed", "only a real-time clock (mode \"real\") has a speed");
         }

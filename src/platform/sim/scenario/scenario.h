@@ -18,8 +18,6 @@ namespace zelk::sim {
 struct Scenario {
     // The machine: its clock mode, endpoints, room and wave devices.
     SimPcOptions options;
-    // Real time only: simulated seconds per second of the steady clock.
-    double clockSpeed = 1.0;
     // The scenario with every default filled in, as JSON (what --print-scenario shows); reading it
     // back gives the same scenario.
     std::string effectiveJson;
