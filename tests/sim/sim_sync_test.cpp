@@ -134,6 +134,7 @@ TEST_P(SimSyncEventTest, SignalsAsTheModeSays) {
             event->Reset();
         EXPECT_EQ(event->Wait(0), c.firstWait) << c.name;
         EXPECT_EQ(event->Wait(1), c.secondWait) << c.name;
+        EXPECT_EQ(sync->TimedOutWaits(), (c.firstWait ? 0 : 1) + (c.secondWait ? 0 : 1)) << c.name;
     }
 }
 
@@ -204,6 +205,31 @@ TEST(SimSyncTest, RealTimeThreadsAndEventsWork) {
     }
     thread->Join();
     sync.Sleep(1);
+}
+
+TEST(SimSyncTest, SettleInRealTimeWaitsForAWorkerOnATimedWait) {
+    SimSync sync;
+    auto work = sync.NewEvent(false, false);
+    std::atomic<bool> run{true};
+    int handled = 0;
+    auto worker = sync.StartThread([&] {
+        while (run.load()) {
+            if (work->Wait(60'000))
+                ++handled;
+        }
+    });
+    ASSERT_TRUE(worker);
+    for (int i = 1; i <= 200; ++i) {
+        work->Set();
+        sync.Settle();
+        ASSERT_EQ(handled, i);
+        ASSERT_EQ(sync.BusyThreads(), 0);
+    }
+    EXPECT_EQ(sync.TimedOutWaits(), 0);
+    run.store(false);
+    work->Set();
+    worker->Join();
+    EXPECT_EQ(sync.LiveThreads(), 0);
 }
 
 TEST(SimSyncTest, AThreadMayLetGoOfItsOwnHandle) {

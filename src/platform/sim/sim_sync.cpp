@@ -15,6 +15,7 @@ struct SimSync::Core {
     std::condition_variable changed;
     int32_t busy = 0;
     int32_t live = 0;
+    int32_t timedOutWaits = 0;
     // Threads in Settle, by the busy count they wait for: 0, or 1 for a tracked thread itself.
     int32_t settlers[2] = {0, 0};
 
@@ -114,8 +115,10 @@ class SimEvent : public zelk::Event {
                 signalled_ = false;
             return true;
         }
-        if (timeoutMs == 0)
+        if (timeoutMs == 0) {
+            ++core_->timedOutWaits;
             return false;
+        }
 
         Waiter waiter;
         waiter.wake = ThreadWake();
@@ -160,6 +163,7 @@ class SimEvent : public zelk::Event {
             waiter.thread->idle = false;
             ++core_->busy;
         }
+        ++core_->timedOutWaits;
         return false;
     }
 
@@ -295,6 +299,11 @@ int32_t SimSync::BusyThreads() const {
 int32_t SimSync::LiveThreads() const {
     std::lock_guard lock(core_->mutex);
     return core_->live;
+}
+
+int32_t SimSync::TimedOutWaits() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->timedOutWaits;
 }
 
 }  // namespace zelk::sim

@@ -2,16 +2,18 @@
 
 // Threads, events and sleeping of the simulated machine.
 //
-// Real time: threads are plain threads, events wait on condition variables and Sleep sleeps.
+// Every thread started here is tracked, in both modes. A tracked thread is idle while it waits in
+// Event::Wait on an event that is not signalled, and once its body has returned; it is busy
+// otherwise. Settle() returns when every tracked thread is idle. Event::Set marks the waiters it
+// releases busy at once, under the same lock, so a wake-up in flight always counts; it wakes them
+// once it has let go of that lock. A settling thread is woken only when the count it waits for is
+// reached.
 //
-// Virtual time (constructed with the machine's VirtualClock): every thread started here is tracked.
-// A tracked thread is idle while it waits in Event::Wait on an event that is not signalled, and
-// once its body has returned; it is busy otherwise. Settle() returns when every tracked thread is
-// idle, and is installed as the clock's settle hook, so that each step of the clock completes only
-// once the device and worker threads have dealt with what the step set off. Event::Set marks the
-// waiters it releases busy at once, under the same lock, so a wake-up in flight always counts; it
-// wakes them once it has let go of that lock. A settling thread is woken only when the count it
-// waits for is reached.
+// Real time: Sleep sleeps, and only whoever drives the threads (a test) settles them.
+//
+// Virtual time (constructed with the machine's VirtualClock): Settle is installed as the clock's
+// settle hook, so that each step of the clock completes only once the device and worker threads
+// have dealt with what the step set off.
 //
 // Event::Wait's timeout is real time in both modes. Sleep in virtual time advances the clock when
 // called from a thread that is not tracked (the thread that drives the clock); a tracked thread
@@ -52,6 +54,8 @@ class SimSync : public zelk::Sync {
     // Tracked threads now busy, and tracked threads whose body has not yet returned.
     int32_t BusyThreads() const;
     int32_t LiveThreads() const;
+    // Waits with a timeout, of any thread, that ran out instead of seeing their event signalled.
+    int32_t TimedOutWaits() const;
 
     // The state shared by the events, threads and waits of one SimSync.
     struct Core;
