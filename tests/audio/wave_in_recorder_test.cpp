@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "failing_allocation.h"
-#include "fake_sync.h"
 #include "fake_wave_devices.h"
+#include "support/fake_sync.h"
 
 namespace zelk {
 namespace {

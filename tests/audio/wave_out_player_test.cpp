@@ -12,8 +12,8 @@
 
 #include "audio/sine_wave_source.h"
 #include "failing_allocation.h"
-#include "fake_sync.h"
 #include "fake_wave_devices.h"
+#include "support/fake_sync.h"
 #include "support/memory_files.h"
 #include "support/wav_bytes.h"
 
