@@ -22,6 +22,9 @@ namespace {
 
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kUsPerMs = 1000;
+// Real-time timers tick on a grid of their own, as the platform's tick on the system's timer tick:
+// half a grid step past every kTimerGridMs of the monotonic clock (at the windowing's speed).
+constexpr int64_t kTimerGridMs = 10;
 // Datagrams taken in one go before the timers get their turn.
 constexpr int kDatagramBatch = 64;
 
@@ -460,12 +463,12 @@ bool PosixWindowing::SetTimer(WindowHandle window, uintptr_t id, uint32_t period
                                              });
     } else {
         timer.fd.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-        // The first tick half a period to one and a half periods from now, half a period past a
-        // multiple of the period.
-        const int64_t half = timer.periodNs / 2;
-        const int64_t earliest = MonotonicNs() + half;
-        const int64_t offGrid = (earliest - half) % timer.periodNs;
-        const int64_t first = offGrid == 0 ? earliest : earliest + timer.periodNs - offGrid;
+        // The first tick a period from now or up to one tick of the grid later, on the grid.
+        const int64_t gridNs = std::max<int64_t>(
+            std::llround(static_cast<double>(kTimerGridMs * kNsPerMs) / timerSpeed_), 2);
+        const int64_t earliest = MonotonicNs() + timer.periodNs;
+        const int64_t offGrid = (earliest - gridNs / 2) % gridNs;
+        const int64_t first = offGrid == 0 ? earliest : earliest + gridNs - offGrid;
         itimerspec setting{};
         setting.it_value = ToTimespec(first);
         setting.it_interval = ToTimespec(timer.periodNs);

@@ -5,9 +5,10 @@
 // on the thread that runs it.
 //
 // Timers run on one of two clocks, chosen at construction:
-// - real time: one timerfd per timer, on the monotonic clock's grid of its period and half a
-//   period off it (a 10 ms timer ticks at 5 ms past every 10 ms): whatever runs on that grid, such
-//   as the simulated PC's audio blocks in real time, falls between two ticks, never on one. As with
+// - real time: one timerfd per timer, whose first tick comes a period after SetTimer or up to
+//   10 ms later, at 5 ms past a multiple of 10 ms of the monotonic clock (a 10 ms timer ticks at
+//   5 ms past every 10 ms): whatever runs on that 10 ms grid, such as the simulated PC's audio
+//   blocks in real time, falls between two ticks, never on one. As with
 //   the platform's timer messages, at most one message per timer is pending: expirations missed
 //   while the loop was busy are not replayed, and the timers that fell due meanwhile each get one
 //   message, in the order they last fell due;
@@ -44,7 +45,7 @@ namespace zelk::posix {
 class PosixWindowing final : public Windowing {
   public:
     // Real-time timers, timerSpeed times as fast as the monotonic clock (a 10 ms timer of speed 2
-    // ticks every 5 ms). The folder must have passed PrepareRuntimeFolder.
+    // ticks every 5 ms, on a grid of 5 ms). The folder must have passed PrepareRuntimeFolder.
     explicit PosixWindowing(std::string runtimeFolder, double timerSpeed = 1.0);
     // Virtual-time timers on clock, which must outlive this object.
     PosixWindowing(std::string runtimeFolder, SteppedClock* clock);
