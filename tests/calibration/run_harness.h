@@ -180,13 +180,15 @@ inline std::string DescribeDifferences(const CodecState& expected, const CodecSt
     for (const auto& [name, levels] : expected.levels) {
         auto it = actual.levels.find(name);
         if (it == actual.levels.end() || it->second != levels) {
-            text += name + " levels:";
+            // Appended piece by piece: GCC 12 misreads `" " + std::to_string(...)` at -O2 and
+            // warns.
+            text.append(name).append(" levels:");
             for (float level : levels)
-                text += " " + std::to_string(level);
-            text += " ->";
+                text.append(" ").append(std::to_string(level));
+            text.append(" ->");
             if (it != actual.levels.end()) {
                 for (float level : it->second)
-                    text += " " + std::to_string(level);
+                    text.append(" ").append(std::to_string(level));
             }
             text += "; ";
         }

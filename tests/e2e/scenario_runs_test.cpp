@@ -134,7 +134,7 @@ TEST_P(ScenarioRunTest, MessagesResultsAndLevelsFollowTheRoom) {
         std::string texts;
         bool found = false;
         for (float level : allowed->second) {
-            texts += " " + ResultsText(level);
+            texts.append(" ").append(ResultsText(level));  // not `" " + ...`: GCC 12 -Wrestrict
             found = found || stored == ResultsText(level);
         }
         EXPECT_TRUE(found) << key << " holds \"" << stored << "\", the room allows" << texts;
