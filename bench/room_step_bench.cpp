@@ -27,18 +27,7 @@ class FixedLevels : public sim::CodecLevels {
 };
 
 WaveFormatExtensible EightChannel16() {
-    WaveFormatExtensible format;
-    format.wFormatTag = kWaveFormatExtensible;
-    format.nChannels = 8;
-    format.nSamplesPerSec = 48000;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 16;
-    format.nAvgBytesPerSec = 16 * 48000;
-    format.cbSize = 22;
-    format.wValidBitsPerSample = 16;
-    format.dwChannelMask = 0x63F;
-    format.SubFormat = kSubtypePcm;
-    return format;
+    return ExtensibleFormat(8, 48000, 16, 0x63F);
 }
 
 void BM_RoomPlay(benchmark::State& state) {

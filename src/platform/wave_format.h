@@ -37,4 +37,22 @@ static_assert(offsetof(WaveFormatExtensible, wValidBitsPerSample) == 18);
 static_assert(offsetof(WaveFormatExtensible, dwChannelMask) == 20);
 static_assert(offsetof(WaveFormatExtensible, SubFormat) == 24);
 
+// An extensible format of whole-byte samples, every bit valid: PCM unless subFormat says float.
+constexpr WaveFormatExtensible ExtensibleFormat(uint16_t channels, uint32_t rate, uint16_t bits,
+                                                uint32_t channelMask,
+                                                const Guid& subFormat = kSubtypePcm) {
+    WaveFormatExtensible format;
+    format.wFormatTag = kWaveFormatExtensible;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
+    format.nAvgBytesPerSec = format.nBlockAlign * rate;
+    format.wBitsPerSample = bits;
+    format.cbSize = 22;
+    format.wValidBitsPerSample = bits;
+    format.dwChannelMask = channelMask;
+    format.SubFormat = subFormat;
+    return format;
+}
+
 }  // namespace zelk

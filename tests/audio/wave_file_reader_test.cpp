@@ -16,7 +16,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Chunk;
-using testing::ExtensibleFormat;
+using testing::ExtensibleFormatBody;
 using testing::MemoryFiles;
 using testing::Pattern;
 using testing::PlainFormat;
@@ -37,7 +37,7 @@ struct LayoutCase {
 };
 
 Bytes Fmt50() {
-    Bytes body = ExtensibleFormat(2, 48000, 16, 3);
+    Bytes body = ExtensibleFormatBody(2, 48000, 16, 3);
     Bytes tail = Pattern(10);
     body.insert(body.end(), tail.begin(), tail.end());
     return Chunk("fmt ", body);
@@ -73,8 +73,8 @@ const LayoutCase kLayouts[] = {
      kOk, 2, 32, 0x3, kSubtypeIeeeFloat, 64},
     {"SixChannelExtensible",
      [] {
-         return Riff(
-             {Chunk("fmt ", ExtensibleFormat(6, 48000, 16, 0x3F)), Chunk("data", Pattern(120))});
+         return Riff({Chunk("fmt ", ExtensibleFormatBody(6, 48000, 16, 0x3F)),
+                      Chunk("data", Pattern(120))});
      },
      kOk, 6, 16, 0x3F, kSubtypePcm, 120},
     {"ListBetweenFmtAndData",
@@ -129,7 +129,7 @@ const LayoutCase kLayouts[] = {
      kUnsupportedFormat},
     {"ExtensibleWithOtherSubFormat",
      [] {
-         return Riff({Chunk("fmt ", ExtensibleFormat(2, 48000, 16, 3, Guid{2, 0, 0x10, {}})),
+         return Riff({Chunk("fmt ", ExtensibleFormatBody(2, 48000, 16, 3, Guid{2, 0, 0x10, {}})),
                       Chunk("data", Pattern(64))});
      },
      kUnsupportedFormat},

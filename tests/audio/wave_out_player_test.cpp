@@ -22,7 +22,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Chunk;
-using testing::ExtensibleFormat;
+using testing::ExtensibleFormatBody;
 using testing::Pattern;
 using testing::PlainFormat;
 using testing::Riff;
@@ -150,10 +150,12 @@ const LayoutCase kLayouts[] = {
     {"Wav22050Mono", false, 0, 0, [] { return FileWith(PlainFormat(1, 1, 22050, 16), 50001); },
      50001, 441, 0x4},
     {"WavEightChannelsAllMask", false, 0, 0,
-     [] { return FileWith(ExtensibleFormat(8, 48000, 16, 0xFF), 700000); }, 700000, 7680, 0x63F},
+     [] { return FileWith(ExtensibleFormatBody(8, 48000, 16, 0xFF), 700000); }, 700000, 7680,
+     0x63F},
     // 17280 bytes, more than the usual 15360-byte buffer: the buffers grow to fit.
     {"Wav96kSixChannels24Bit", false, 0, 0,
-     [] { return FileWith(ExtensibleFormat(6, 96000, 24, 0x3F), 1500000); }, 1500000, 17280, 0x3F},
+     [] { return FileWith(ExtensibleFormatBody(6, 96000, 24, 0x3F), 1500000); }, 1500000, 17280,
+     0x3F},
 };
 
 class PlayerLayoutTest : public WaveOutPlayerTest,

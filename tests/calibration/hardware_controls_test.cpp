@@ -164,17 +164,7 @@ TEST(HardwareControlsTest, JitteredCaptureRepeatsForItsSeed) {
 TEST(HardwareControlsTest, AStereoLayoutLetsTheStreamReachTheFrontPairOnly) {
     ResultsRoom room = MakeResultsRoom(0x0899, false, 8);
     RunHarness run(room.options);
-    WaveFormatExtensible stereo;
-    stereo.wFormatTag = kWaveFormatExtensible;
-    stereo.nChannels = 2;
-    stereo.nSamplesPerSec = 48000;
-    stereo.wBitsPerSample = 16;
-    stereo.nBlockAlign = 4;
-    stereo.nAvgBytesPerSec = 4 * 48000;
-    stereo.cbSize = 22;
-    stereo.wValidBitsPerSample = 16;
-    stereo.dwChannelMask = 0x3;
-    stereo.SubFormat = kSubtypePcm;
+    const WaveFormatExtensible stereo = ExtensibleFormat(2, 48000, 16, 0x3);
     PropertyValue value;
     value.type = PropertyValue::Type::kBlob;
     value.blob.resize(sizeof(stereo));

@@ -30,18 +30,7 @@ std::string DeviceName(zelk::WaveOut& out, uint32_t id) {
 }
 
 WaveFormatExtensible SevenOne() {
-    WaveFormatExtensible format;
-    format.wFormatTag = kWaveFormatExtensible;
-    format.nChannels = 8;
-    format.nSamplesPerSec = 48000;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 16;
-    format.nAvgBytesPerSec = 16 * 48000;
-    format.cbSize = 22;
-    format.wValidBitsPerSample = 16;
-    format.dwChannelMask = 0x63F;
-    format.SubFormat = kSubtypePcm;
-    return format;
+    return ExtensibleFormat(8, 48000, 16, 0x63F);
 }
 
 WaveFormatExtensible MicFormat() {

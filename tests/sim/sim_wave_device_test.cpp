@@ -33,17 +33,6 @@ WaveFormatExtensible PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits) 
     return format;
 }
 
-WaveFormatExtensible ExtensibleFormat(uint16_t channels, uint32_t rate, uint16_t bits,
-                                      uint32_t mask, const Guid& subtype) {
-    WaveFormatExtensible format = PcmFormat(channels, rate, bits);
-    format.wFormatTag = kWaveFormatExtensible;
-    format.cbSize = 22;
-    format.wValidBitsPerSample = bits;
-    format.dwChannelMask = mask;
-    format.SubFormat = subtype;
-    return format;
-}
-
 // What the device called back, as the test's instance records it.
 struct Callbacks {
     struct Entry {

@@ -42,9 +42,9 @@ inline Bytes PlainFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint16_
     return out;
 }
 
-// A 40-byte extensible "fmt " body.
-inline Bytes ExtensibleFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t mask,
-                              const Guid& subFormat = kSubtypePcm) {
+// A 40-byte extensible "fmt " body (the bytes of zelk::ExtensibleFormat).
+inline Bytes ExtensibleFormatBody(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t mask,
+                                  const Guid& subFormat = kSubtypePcm) {
     Bytes out = PlainFormat(kWaveFormatExtensible, channels, rate, bits);
     Put16(out, 22);
     Put16(out, bits);

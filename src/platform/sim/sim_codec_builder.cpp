@@ -25,17 +25,8 @@ PropertyValue Number(uint32_t value) {
 }
 
 PropertyValue FormatBlob(uint16_t channels, uint16_t bits, bool isFloat, uint32_t mask) {
-    WaveFormatExtensible format;
-    format.wFormatTag = kWaveFormatExtensible;
-    format.nChannels = channels;
-    format.nSamplesPerSec = 48000;
-    format.nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
-    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
-    format.wBitsPerSample = bits;
-    format.cbSize = 22;
-    format.wValidBitsPerSample = bits;
-    format.dwChannelMask = mask;
-    format.SubFormat = isFloat ? kSubtypeIeeeFloat : kSubtypePcm;
+    const WaveFormatExtensible format =
+        ExtensibleFormat(channels, 48000, bits, mask, isFloat ? kSubtypeIeeeFloat : kSubtypePcm);
     PropertyValue property;
     property.type = PropertyValue::Type::kBlob;
     property.blob.resize(sizeof(format));
